@@ -1,0 +1,93 @@
+// CInstrument: the instrument's line protocol over CUsbDevice, and one operation per command.
+// Short-lived: every action builds its own on its own thread, converses and destroys it.
+//
+// Two result conventions, never mixed:
+//  - write operations (Exchange and the Write*, StartMeasurement, StopMeasurement, Calibrate)
+//    return 0 on success and -1..-7 on failure (see ExchangeResult);
+//  - queries, OpenLink, CheckConnection and StopAndReset return 1 on success and 0 on failure.
+#pragma once
+
+#include <string>
+
+#include "link/UsbDevice.h"
+
+namespace ExchangeResult {
+inline constexpr int kSuccess = 0;
+inline constexpr int kOpenFailed = -1;
+inline constexpr int kWriteFailed = -2;
+inline constexpr int kFirstReadFailed = -3;
+inline constexpr int kFirstLineWithoutCr = -4;
+inline constexpr int kSecondReadFailed = -5;
+inline constexpr int kSecondLineWithoutCr = -6;
+inline constexpr int kSecondLineNotEnd = -7;
+}  // namespace ExchangeResult
+
+class CInstrument : public CUsbDevice {
+public:
+    static constexpr std::size_t kRequestBufferSize = 65;  // request text and CR: 64 bytes
+    static constexpr std::size_t kPacketBufferSize = 65;   // 64 bytes read per packet
+    static constexpr int kEmptyPacketSleepMs = 10;
+    static constexpr int kIdleLimit = 500;                 // gives up after 501 sleeps
+    static constexpr std::size_t kReplyLimitBytes = 1 << 20;
+
+    CInstrument() = default;
+    ~CInstrument();
+
+    // --- channel -------------------------------------------------------------------------
+    int OpenLink(std::string& productId);
+    int CheckConnection(std::string& productId);
+    void CloseLink();
+    int SendCommand(const std::string& request);
+    int ReadReplyLine(bool continuation, std::string& line, bool patient);
+    int Exchange(bool openClose, const std::string& request, std::string& firstLine,
+                 std::string& secondLine, bool expectEnd, bool patient);
+    int Query(const std::string& request, const std::string& expectedFirstLine,
+              const std::string& terminator, std::string& data);
+    int StopAndReset(bool openClose);
+
+    // Received text after the last line handed out.
+    const std::string& PendingText() const { return pendingText; }
+    // Hands the pending text over and empties it (the worker continues the stream with it).
+    std::string TakePendingText();
+
+    // --- write operations: 0 or -1..-7 ---------------------------------------------------
+    int WriteAveraging(int value);
+    int WriteRange(int value);
+    int WriteFrequency(int value);
+    int WriteCorrectionFactor(const std::string& factorText);
+    int WriteCorrectionFactorSwitch(int value);
+    int WriteZeroCalibration(int value);
+    int WriteAutoPowerOff(int value);
+    int WriteAnalogResponse(int value);
+
+    // Opens the link and leaves it open for the stream, whatever the result.
+    int StartMeasurement();
+    // Over the already open link; one reply line, handed out without its CR in firstLine.
+    int StopMeasurement(std::string& firstLine);
+    // Shows its own two messages through the framework's message function.
+    int Calibrate();
+
+    // --- queries: 1 or 0 -----------------------------------------------------------------
+    int ReadModel(std::string& data);
+    int ReadSerialNumber(std::string& data);
+    int ReadMaintenanceDate(std::string& data);
+    int ReadVersion(std::string& data);
+    int ReadTemperature(int sensor, std::string& data);
+    int ReadCorrectionFactor(std::string& data);
+    int ReadAveraging(std::string& data);
+    int ReadRange(std::string& data);
+    int ReadFrequency(std::string& data);
+    int ReadZeroCalibration(std::string& data);
+    int ReadCorrectionFactorSwitch(std::string& data);
+    int ReadLastError(std::string& data);
+    int ReadAutoPowerOff(std::string& data);
+    int ReadAnalogResponse(std::string& data);
+    int ReadLog(std::string& data);
+
+private:
+    std::string pendingText;
+};
+
+// Integer reply rule: leading blanks and a sign allowed, stops at the first non-digit, no
+// digits gives 0. Never overflows (saturates).
+int ParseReplyInteger(const std::string& text);

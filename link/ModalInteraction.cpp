@@ -1,0 +1,52 @@
+#include "link/ModalInteraction.h"
+
+#include <mutex>
+
+#include "res/StringTable.h"
+
+namespace {
+
+// Stands in until the application installs its own: answers without showing anything.
+class SilentInteraction final : public ModalInteraction {
+public:
+    MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
+        return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+    }
+    bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
+};
+
+std::mutex registryMutex;
+std::shared_ptr<ModalInteraction> activeInteraction = std::make_shared<SilentInteraction>();
+std::string applicationName;
+
+}  // namespace
+
+std::shared_ptr<ModalInteraction> ActiveModalInteraction() {
+    std::lock_guard lock(registryMutex);
+    return activeInteraction;
+}
+
+void InstallModalInteraction(std::shared_ptr<ModalInteraction> interaction) {
+    std::lock_guard lock(registryMutex);
+    activeInteraction =
+        interaction != nullptr ? std::move(interaction) : std::make_shared<SilentInteraction>();
+}
+
+void SetApplicationName(const std::string& name) {
+    std::lock_guard lock(registryMutex);
+    applicationName = name;
+}
+
+std::string ApplicationName() {
+    std::lock_guard lock(registryMutex);
+    return applicationName;
+}
+
+MessageAnswer FrameworkMessageBox(int stringId, MessageIcon icon, MessageButtons buttons) {
+    MessageBoxRequest request;
+    request.text = LoadResourceString(stringId);
+    request.caption = ApplicationName();
+    request.icon = icon;
+    request.buttons = buttons;
+    return ActiveModalInteraction()->ShowMessageBox(request);
+}

@@ -1,0 +1,46 @@
+// CUsbDevice: finds the instrument, opens its interface 0 and moves single packets over its
+// bulk pipes. Synchronous; one thread at a time. Knows nothing of the command protocol.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/UsbDriver.h"
+
+class CUsbDevice {
+public:
+    static constexpr std::size_t kDevicePathCapacity = 261;  // 260 characters and the NUL
+    static constexpr std::uint32_t kTransferTimeoutMs = 30000;
+
+    CUsbDevice();
+    ~CUsbDevice();
+    CUsbDevice(const CUsbDevice&) = delete;
+    CUsbDevice& operator=(const CUsbDevice&) = delete;
+
+    bool FindDevicePath(const InterfaceGuid& guid, char (&path)[kDevicePathCapacity]);
+    bool Open(const InterfaceGuid& guid);
+
+    // Zeroes all n bytes of buffer, then reads one bulk IN transfer of at most n-1 bytes, so
+    // the received bytes are always followed by a NUL.
+    bool ReadPacket(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& transferred);
+    // Writes one bulk OUT transfer of exactly length bytes.
+    bool WritePacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t& transferred);
+    // Releases the interface, then the file; harmless when closed.
+    bool Close();
+
+    std::string GetProductId() const { return productIdText; }
+    bool IsOpen() const { return fileHandle != nullptr || winUsbHandle != nullptr; }
+
+private:
+    std::shared_ptr<UsbDriver> driver;
+    std::unique_ptr<UsbFileHandle> fileHandle;
+    std::unique_ptr<UsbInterfaceHandle> winUsbHandle;
+    std::string vendorIdText;
+    std::string productIdText;
+    std::uint8_t bulkInPipe = 0;
+    std::uint8_t bulkOutPipe = 0;
+    std::uint8_t interruptPipe = 0;
+    std::uint8_t deviceSpeed = 0;
+};

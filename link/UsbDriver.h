@@ -1,0 +1,82 @@
+// The USB driver layer under CUsbDevice: the few operations the transport needs from the
+// platform's generic USB driver. Implementations: libusb-1.0 (Linux, macOS), WinUSB (Windows)
+// and the simulated instrument (tests, demo). No platform type crosses this boundary.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Device interface class GUID, laid out like the Windows GUID structure.
+struct InterfaceGuid {
+    std::uint32_t data1;
+    std::uint16_t data2;
+    std::uint16_t data3;
+    std::uint8_t data4[8];
+};
+
+// {6E1FEB40-485F-4D00-B20D-DA63B8637B45}
+inline constexpr InterfaceGuid GUID_DEVINTERFACE_INSTRUMENT = {
+    0x6E1FEB40, 0x485F, 0x4D00, {0xB2, 0x0D, 0xDA, 0x63, 0xB8, 0x63, 0x7B, 0x45}};
+
+// Pipe types in the numbering of the USB specification (and of WinUSB's USBD_PIPE_TYPE).
+enum class UsbPipeType : std::uint8_t { Control = 0, Isochronous = 1, Bulk = 2, Interrupt = 3 };
+
+struct UsbPipeInformation {
+    UsbPipeType pipeType = UsbPipeType::Control;
+    std::uint8_t pipeId = 0;  // endpoint address; bit 0x80 set for IN
+};
+
+// Interface 0 of an opened device (the WinUSB handle; on libusb the claimed interface).
+// Destruction releases the interface. Used by one thread at a time.
+class UsbInterfaceHandle {
+public:
+    virtual ~UsbInterfaceHandle() = default;
+
+    virtual bool QueryDeviceSpeed(std::uint8_t& speed) = 0;
+    virtual bool QueryInterfaceSettings(std::uint8_t alternateSetting,
+                                        std::uint8_t& endpointCount) = 0;
+    virtual bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
+                           UsbPipeInformation& pipe) = 0;
+    virtual bool SetPipeTransferTimeout(std::uint8_t pipeId, std::uint32_t milliseconds) = 0;
+
+    // One synchronous bulk transfer. A zero-length packet is a successful read of 0 bytes;
+    // a time-out is a failure (bytes that came with it are not reported).
+    virtual bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t length,
+                          std::uint32_t& transferred) = 0;
+    virtual bool WritePipe(std::uint8_t pipeId, const std::uint8_t* bytes, std::uint32_t length,
+                           std::uint32_t& transferred) = 0;
+};
+
+// An opened device path (the device file handle). Destruction closes it; an interface handle
+// made from it must be destroyed first.
+class UsbFileHandle {
+public:
+    virtual ~UsbFileHandle() = default;
+
+    // Null on failure.
+    virtual std::unique_ptr<UsbInterfaceHandle> InitializeInterface() = 0;
+};
+
+class UsbDriver {
+public:
+    virtual ~UsbDriver() = default;
+
+    // Writes the path of the first present instrument, NUL-terminated, into path[0..capacity).
+    // Fails when there is none or when the path does not fit (truncation is failure).
+    // Paths carry "vid_xxxx" and "pid_xxxx" in lower-case hex where the platform knows them.
+    virtual bool FindDevicePath(const InterfaceGuid& guid, char* path, std::size_t capacity) = 0;
+
+    // Null on failure.
+    virtual std::unique_ptr<UsbFileHandle> OpenDevicePath(const char* path) = 0;
+};
+
+// The process-wide driver every new CUsbDevice uses. Until one is installed, the platform's
+// own driver (libusb or WinUSB) is created on first use. Install before any CUsbDevice exists;
+// a CUsbDevice keeps the driver it was built with alive.
+std::shared_ptr<UsbDriver> ActiveUsbDriver();
+void InstallUsbDriver(std::shared_ptr<UsbDriver> driver);
+
+// The real driver of this platform.
+std::shared_ptr<UsbDriver> CreatePlatformUsbDriver();
