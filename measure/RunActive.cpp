@@ -1,0 +1,3 @@
+#include "measure/RunActive.h"
+
+std::atomic<int> runActive{0};
