@@ -27,7 +27,7 @@ public:
     static constexpr std::size_t kRequestBufferSize = 65;  // request text and CR: 64 bytes
     static constexpr std::size_t kPacketBufferSize = 65;   // 64 bytes read per packet
     static constexpr int kEmptyPacketSleepMs = 10;
-    static constexpr int kIdleLimit = 500;                 // gives up after 501 sleeps
+    static constexpr int kIdleLimit = 500;  // gives up after 501 sleeps
     static constexpr std::size_t kReplyLimitBytes = 1 << 20;
 
     CInstrument() = default;
@@ -85,6 +85,15 @@ public:
     int ReadLog(std::string& data);
 
 private:
+    // Open-close write exchange expecting "END"; not patient.
+    int WriteSetting(const std::string& request);
+    // Opening-closing query expecting "OK" first and "END" last.
+    int QueryData(const std::string& request, std::string& data);
+    int ReadSecondLine(std::string& secondLine);
+    // True when the loop ended on the end line; collected holds every line read, CRs included.
+    bool CollectDataLines(const std::string& endLine, std::string& collected);
+    int StopThenReset();
+
     std::string pendingText;
 };
 

@@ -1,0 +1,378 @@
+#include "link/LibusbDriver.h"
+
+#include <libusb.h>
+
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string_view>
+
+namespace {
+
+constexpr char kProductPrefix[] = "QIRO-7";
+constexpr int kInterfaceNumber = 0;
+
+// Owns the libusb context; handles keep it alive until they are gone.
+class LibusbContext {
+public:
+    LibusbContext() {
+        if (libusb_init(&context) != LIBUSB_SUCCESS) {
+            context = nullptr;
+        }
+    }
+    ~LibusbContext() {
+        if (context != nullptr) {
+            libusb_exit(context);
+        }
+    }
+    LibusbContext(const LibusbContext&) = delete;
+    LibusbContext& operator=(const LibusbContext&) = delete;
+
+    libusb_context* get() const { return context; }
+
+private:
+    libusb_context* context = nullptr;
+};
+
+// The device list of one enumeration, released with its references.
+class DeviceList {
+public:
+    explicit DeviceList(libusb_context* context) {
+        const ssize_t count = context != nullptr ? libusb_get_device_list(context, &devices) : 0;
+        size = count > 0 ? static_cast<std::size_t>(count) : 0;
+    }
+    ~DeviceList() {
+        if (devices != nullptr) {
+            libusb_free_device_list(devices, 1);
+        }
+    }
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+
+    libusb_device* const* begin() const { return devices; }
+    libusb_device* const* end() const { return devices + size; }
+
+private:
+    libusb_device** devices = nullptr;
+    std::size_t size = 0;
+};
+
+struct EndpointInfo {
+    std::uint8_t address;
+    std::uint8_t attributes;
+};
+
+// The endpoints of interface 0 in the given alternate setting of the active configuration.
+bool ReadInterfaceEndpoints(libusb_device* device, std::uint8_t alternateSetting,
+                            std::vector<EndpointInfo>& endpoints) {
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS) {
+        return false;
+    }
+    bool found = false;
+    for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
+        const libusb_interface& interface = config->interface[i];
+        for (int a = 0; a < interface.num_altsetting && !found; ++a) {
+            const libusb_interface_descriptor& setting = interface.altsetting[a];
+            if (setting.bInterfaceNumber != kInterfaceNumber ||
+                setting.bAlternateSetting != alternateSetting) {
+                continue;
+            }
+            found = true;
+            endpoints.clear();
+            for (int e = 0; e < setting.bNumEndpoints; ++e) {
+                endpoints.push_back(
+                    {setting.endpoint[e].bEndpointAddress, setting.endpoint[e].bmAttributes});
+            }
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return found;
+}
+
+bool HasBulkPair(const std::vector<EndpointInfo>& endpoints) {
+    bool in = false;
+    bool out = false;
+    for (const EndpointInfo& endpoint : endpoints) {
+        if ((endpoint.attributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK) {
+            ((endpoint.address & LIBUSB_ENDPOINT_IN) != 0 ? in : out) = true;
+        }
+    }
+    return in && out;
+}
+
+bool ProductStringMatches(libusb_device* device, std::uint8_t productIndex) {
+    if (productIndex == 0) {
+        return false;
+    }
+    libusb_device_handle* handle = nullptr;
+    if (libusb_open(device, &handle) != LIBUSB_SUCCESS) {
+        return false;  // not ours to use (no access), or gone
+    }
+    unsigned char product[256] = {};
+    const int length =
+        libusb_get_string_descriptor_ascii(handle, productIndex, product, sizeof(product) - 1);
+    libusb_close(handle);
+    return length >= 0 && std::strncmp(reinterpret_cast<const char*>(product), kProductPrefix,
+                                       sizeof(kProductPrefix) - 1) == 0;
+}
+
+LibusbDeviceLocation LocationOf(libusb_device* device, const libusb_device_descriptor& descriptor) {
+    LibusbDeviceLocation location;
+    location.bus = libusb_get_bus_number(device);
+    location.address = libusb_get_device_address(device);
+    std::uint8_t ports[8] = {};
+    const int depth = libusb_get_port_numbers(device, ports, sizeof(ports));
+    if (depth > 0) {
+        location.ports.assign(ports, ports + depth);
+    }
+    location.vendorId = descriptor.idVendor;
+    location.productId = descriptor.idProduct;
+    return location;
+}
+
+bool SameDevice(const LibusbDeviceLocation& a, const LibusbDeviceLocation& b) {
+    return a.bus == b.bus && a.address == b.address && a.ports == b.ports;
+}
+
+class LibusbInterfaceHandle final : public UsbInterfaceHandle {
+public:
+    LibusbInterfaceHandle(libusb_device_handle* deviceHandle, std::uint32_t timeoutOverride)
+        : handle(deviceHandle), transferTimeoutOverrideMs(timeoutOverride) {}
+    ~LibusbInterfaceHandle() override { libusb_release_interface(handle, kInterfaceNumber); }
+    LibusbInterfaceHandle(const LibusbInterfaceHandle&) = delete;
+    LibusbInterfaceHandle& operator=(const LibusbInterfaceHandle&) = delete;
+
+    bool QueryDeviceSpeed(std::uint8_t& speed) override {
+        speed = static_cast<std::uint8_t>(libusb_get_device_speed(libusb_get_device(handle)));
+        return true;
+    }
+
+    bool QueryInterfaceSettings(std::uint8_t alternateSetting,
+                                std::uint8_t& endpointCount) override {
+        if (!ReadInterfaceEndpoints(libusb_get_device(handle), alternateSetting, endpoints)) {
+            return false;
+        }
+        endpointsSetting = alternateSetting;
+        endpointCount = static_cast<std::uint8_t>(endpoints.size());
+        return true;
+    }
+
+    bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
+                   UsbPipeInformation& pipe) override {
+        if (alternateSetting != endpointsSetting || pipeIndex >= endpoints.size()) {
+            return false;
+        }
+        const EndpointInfo& endpoint = endpoints[pipeIndex];
+        // The transfer-type bits use the same numbering as UsbPipeType.
+        pipe.pipeType = static_cast<UsbPipeType>(endpoint.attributes & LIBUSB_TRANSFER_TYPE_MASK);
+        pipe.pipeId = endpoint.address;
+        return true;
+    }
+
+    bool SetPipeTransferTimeout(std::uint8_t pipeId, std::uint32_t milliseconds) override {
+        pipeTimeoutsMs[pipeId] = milliseconds;
+        return true;
+    }
+
+    bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t length,
+                  std::uint32_t& transferred) override {
+        return BulkTransfer(pipeId, buffer, length, transferred);
+    }
+
+    bool WritePipe(std::uint8_t pipeId, const std::uint8_t* bytes, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        // libusb takes one non-const buffer for both directions; an OUT transfer only reads it.
+        return BulkTransfer(pipeId, const_cast<std::uint8_t*>(bytes), length, transferred);
+    }
+
+private:
+    bool BulkTransfer(std::uint8_t pipeId, std::uint8_t* data, std::uint32_t length,
+                      std::uint32_t& transferred) {
+        transferred = 0;
+        if (length > static_cast<std::uint32_t>(INT_MAX)) {
+            return false;
+        }
+        int actual = 0;
+        const int result = libusb_bulk_transfer(handle, pipeId, data, static_cast<int>(length),
+                                                &actual, TimeoutFor(pipeId));
+        if (result != LIBUSB_SUCCESS) {
+            return false;  // time-out or error; bytes that came with a time-out are not reported
+        }
+        transferred = static_cast<std::uint32_t>(actual);
+        return true;
+    }
+
+    unsigned int TimeoutFor(std::uint8_t pipeId) const {
+        if (transferTimeoutOverrideMs != 0) {
+            return transferTimeoutOverrideMs;
+        }
+        const auto found = pipeTimeoutsMs.find(pipeId);
+        return found != pipeTimeoutsMs.end() ? found->second : 0;
+    }
+
+    libusb_device_handle* handle;  // owned by the file handle, which outlives this
+    std::uint32_t transferTimeoutOverrideMs;
+    std::vector<EndpointInfo> endpoints;
+    int endpointsSetting = -1;
+    std::map<std::uint8_t, std::uint32_t> pipeTimeoutsMs;
+};
+
+class LibusbFileHandle final : public UsbFileHandle {
+public:
+    LibusbFileHandle(std::shared_ptr<LibusbContext> owner, libusb_device_handle* deviceHandle,
+                     std::uint32_t timeoutOverride)
+        : context(std::move(owner)),
+          handle(deviceHandle),
+          transferTimeoutOverrideMs(timeoutOverride) {}
+    ~LibusbFileHandle() override { libusb_close(handle); }
+    LibusbFileHandle(const LibusbFileHandle&) = delete;
+    LibusbFileHandle& operator=(const LibusbFileHandle&) = delete;
+
+    std::unique_ptr<UsbInterfaceHandle> InitializeInterface() override {
+        // A kernel driver bound to the interface is detached for the claim and given the
+        // interface back on release (where the platform supports it).
+        libusb_set_auto_detach_kernel_driver(handle, 1);
+        if (libusb_claim_interface(handle, kInterfaceNumber) != LIBUSB_SUCCESS) {
+            return nullptr;
+        }
+        return std::make_unique<LibusbInterfaceHandle>(handle, transferTimeoutOverrideMs);
+    }
+
+private:
+    std::shared_ptr<LibusbContext> context;
+    libusb_device_handle* handle;
+    std::uint32_t transferTimeoutOverrideMs;
+};
+
+class LibusbDriver final : public UsbDriver {
+public:
+    explicit LibusbDriver(std::uint32_t timeoutOverride)
+        : context(std::make_shared<LibusbContext>()), transferTimeoutOverrideMs(timeoutOverride) {}
+
+    // There is no interface GUID under libusb: the product string and the endpoints decide.
+    bool FindDevicePath(const InterfaceGuid&, char* path, std::size_t capacity) override {
+        if (capacity == 0) {
+            return false;
+        }
+        path[0] = '\0';
+        const DeviceList devices(context->get());
+        for (libusb_device* device : devices) {
+            libusb_device_descriptor descriptor;
+            if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
+                !IsInstrument(device, descriptor)) {
+                continue;
+            }
+            const std::string text = FormatLibusbDevicePath(LocationOf(device, descriptor));
+            if (text.size() >= capacity) {
+                return false;
+            }
+            std::memcpy(path, text.c_str(), text.size() + 1);
+            return true;
+        }
+        return false;
+    }
+
+    std::unique_ptr<UsbFileHandle> OpenDevicePath(const char* path) override {
+        LibusbDeviceLocation wanted;
+        if (path == nullptr || !ParseLibusbDevicePath(path, wanted)) {
+            return nullptr;
+        }
+        const DeviceList devices(context->get());
+        for (libusb_device* device : devices) {
+            libusb_device_descriptor descriptor;
+            if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
+                !SameDevice(LocationOf(device, descriptor), wanted)) {
+                continue;
+            }
+            libusb_device_handle* handle = nullptr;
+            if (libusb_open(device, &handle) != LIBUSB_SUCCESS) {
+                return nullptr;
+            }
+            return std::make_unique<LibusbFileHandle>(context, handle, transferTimeoutOverrideMs);
+        }
+        return nullptr;
+    }
+
+private:
+    static bool IsInstrument(libusb_device* device, const libusb_device_descriptor& descriptor) {
+        std::vector<EndpointInfo> endpoints;
+        return ReadInterfaceEndpoints(device, 0, endpoints) && HasBulkPair(endpoints) &&
+               ProductStringMatches(device, descriptor.iProduct);
+    }
+
+    std::shared_ptr<LibusbContext> context;
+    std::uint32_t transferTimeoutOverrideMs;
+};
+
+// Reads the decimal number that follows key in path, up to the next ';' (or the end).
+bool ReadField(std::string_view path, std::string_view key, std::string_view& value) {
+    const std::size_t at = path.find(key);
+    if (at == std::string_view::npos) {
+        return false;
+    }
+    value = path.substr(at + key.size());
+    value = value.substr(0, value.find(';'));
+    return true;
+}
+
+bool ParseByte(std::string_view text, std::uint8_t& value) {
+    unsigned int number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty() || number > 255) {
+        return false;
+    }
+    value = static_cast<std::uint8_t>(number);
+    return true;
+}
+
+bool ParsePorts(std::string_view text, std::vector<std::uint8_t>& ports) {
+    ports.clear();
+    while (!text.empty()) {
+        const std::size_t dot = text.find('.');
+        std::uint8_t port = 0;
+        if (!ParseByte(text.substr(0, dot), port)) {
+            return false;
+        }
+        ports.push_back(port);
+        text = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string FormatLibusbDevicePath(const LibusbDeviceLocation& location) {
+    std::string ports;
+    for (std::uint8_t port : location.ports) {
+        ports += (ports.empty() ? "" : ".") + std::to_string(port);
+    }
+    char text[128];
+    std::snprintf(text, sizeof(text), "usb:bus=%03u;ports=%s;address=%03u;vid_%04x&pid_%04x",
+                  static_cast<unsigned>(location.bus), ports.c_str(),
+                  static_cast<unsigned>(location.address), static_cast<unsigned>(location.vendorId),
+                  static_cast<unsigned>(location.productId));
+    return text;
+}
+
+bool ParseLibusbDevicePath(const std::string& path, LibusbDeviceLocation& location) {
+    std::string_view bus;
+    std::string_view ports;
+    std::string_view address;
+    if (path.rfind("usb:", 0) != 0 || !ReadField(path, "bus=", bus) ||
+        !ReadField(path, "ports=", ports) || !ReadField(path, "address=", address)) {
+        return false;
+    }
+    return ParseByte(bus, location.bus) && ParsePorts(ports, location.ports) &&
+           ParseByte(address, location.address);
+}
+
+std::shared_ptr<UsbDriver> CreateLibusbDriver(std::uint32_t transferTimeoutOverrideMs) {
+    return std::make_shared<LibusbDriver>(transferTimeoutOverrideMs);
+}
+
+std::shared_ptr<UsbDriver> CreatePlatformUsbDriver() {
+    return std::make_shared<LibusbDriver>(0);
+}

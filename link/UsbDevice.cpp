@@ -1,0 +1,110 @@
+#include "link/UsbDevice.h"
+
+#include <cstring>
+
+CUsbDevice::CUsbDevice() : driver(ActiveUsbDriver()) {}
+
+CUsbDevice::~CUsbDevice() {
+    Close();
+}
+
+bool CUsbDevice::FindDevicePath(const InterfaceGuid& guid, char (&path)[kDevicePathCapacity]) {
+    path[0] = '\0';
+    if (driver == nullptr || !driver->FindDevicePath(guid, path, kDevicePathCapacity)) {
+        return false;
+    }
+    // A driver that filled the buffer without terminating it would have us read past it.
+    return std::memchr(path, '\0', kDevicePathCapacity) != nullptr;
+}
+
+bool CUsbDevice::Open(const InterfaceGuid& guid) {
+    // Releases whatever a failed earlier Open left, in the right order.
+    Close();
+    char path[kDevicePathCapacity];
+    if (!FindDevicePath(guid, path)) {
+        return false;
+    }
+    fileHandle = driver->OpenDevicePath(path);
+    vendorIdText = IdTextAfterMarker(path, "vid_");
+    productIdText = IdTextAfterMarker(path, "pid_");
+    if (fileHandle == nullptr) {
+        return false;
+    }
+    winUsbHandle = fileHandle->InitializeInterface();
+    if (winUsbHandle == nullptr) {
+        return false;
+    }
+    std::uint8_t endpointCount = 0;
+    if (!winUsbHandle->QueryDeviceSpeed(deviceSpeed) ||
+        !winUsbHandle->QueryInterfaceSettings(0, endpointCount) || !ClassifyPipes(endpointCount)) {
+        return false;
+    }
+    // Only the second outcome counts: the OUT pipe's time-out decides.
+    winUsbHandle->SetPipeTransferTimeout(bulkInPipe, kTransferTimeoutMs);
+    return winUsbHandle->SetPipeTransferTimeout(bulkOutPipe, kTransferTimeoutMs);
+}
+
+bool CUsbDevice::ClassifyPipes(std::uint8_t endpointCount) {
+    bool lastQueryOk = false;
+    bool haveBulkIn = false;
+    bool haveBulkOut = false;
+    for (std::uint8_t index = 0; index < endpointCount; ++index) {
+        UsbPipeInformation pipe;
+        lastQueryOk = winUsbHandle->QueryPipe(0, index, pipe);
+        if (!lastQueryOk) {
+            continue;  // nothing trustworthy to classify; only the last query's result counts
+        }
+        switch (pipe.pipeType) {
+            case UsbPipeType::Bulk:
+                if ((pipe.pipeId & 0x80) != 0) {
+                    bulkInPipe = pipe.pipeId;
+                    haveBulkIn = true;
+                } else {
+                    bulkOutPipe = pipe.pipeId;
+                    haveBulkOut = true;
+                }
+                break;
+            case UsbPipeType::Interrupt:
+                interruptPipe = pipe.pipeId;
+                break;
+            default:
+                return false;
+        }
+    }
+    return lastQueryOk && haveBulkIn && haveBulkOut;
+}
+
+bool CUsbDevice::ReadPacket(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& transferred) {
+    transferred = 0;
+    if (n == 0) {
+        return false;  // no room for the NUL that must follow the received bytes
+    }
+    std::memset(buffer, 0, n);
+    if (winUsbHandle == nullptr) {
+        return false;
+    }
+    return winUsbHandle->ReadPipe(bulkInPipe, buffer, n - 1, transferred);
+}
+
+bool CUsbDevice::WritePacket(const std::uint8_t* bytes, std::uint32_t length,
+                             std::uint32_t& transferred) {
+    transferred = 0;
+    if (winUsbHandle == nullptr) {
+        return false;
+    }
+    return winUsbHandle->WritePipe(bulkOutPipe, bytes, length, transferred);
+}
+
+bool CUsbDevice::Close() {
+    winUsbHandle.reset();
+    fileHandle.reset();
+    return true;
+}
+
+std::string IdTextAfterMarker(const std::string& path, const std::string& marker) {
+    const std::size_t at = path.find(marker);
+    if (at == std::string::npos) {
+        return {};
+    }
+    return path.substr(at + marker.size(), 4);
+}

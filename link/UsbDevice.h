@@ -1,5 +1,6 @@
 // CUsbDevice: finds the instrument, opens its interface 0 and moves single packets over its
 // bulk pipes. Synchronous; one thread at a time. Knows nothing of the command protocol.
+// Every failure is a false result; nothing is retried and no error is kept.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +20,9 @@ public:
     CUsbDevice(const CUsbDevice&) = delete;
     CUsbDevice& operator=(const CUsbDevice&) = delete;
 
+    // Fails when no instrument is present or its path does not fit (truncation is failure).
     bool FindDevicePath(const InterfaceGuid& guid, char (&path)[kDevicePathCapacity]);
+    // On failure the handles acquired so far stay held until Close (IsOpen() may be true).
     bool Open(const InterfaceGuid& guid);
 
     // Zeroes all n bytes of buffer, then reads one bulk IN transfer of at most n-1 bytes, so
@@ -31,9 +34,12 @@ public:
     bool Close();
 
     std::string GetProductId() const { return productIdText; }
+    std::string GetVendorId() const { return vendorIdText; }
     bool IsOpen() const { return fileHandle != nullptr || winUsbHandle != nullptr; }
 
 private:
+    bool ClassifyPipes(std::uint8_t endpointCount);
+
     std::shared_ptr<UsbDriver> driver;
     std::unique_ptr<UsbFileHandle> fileHandle;
     std::unique_ptr<UsbInterfaceHandle> winUsbHandle;
@@ -44,3 +50,7 @@ private:
     std::uint8_t interruptPipe = 0;
     std::uint8_t deviceSpeed = 0;
 };
+
+// The four characters after the first occurrence of marker ("vid_", "pid_") in a device path,
+// case-sensitive; fewer when the path ends sooner, empty when the marker is missing.
+std::string IdTextAfterMarker(const std::string& path, const std::string& marker);
