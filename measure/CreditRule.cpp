@@ -1,0 +1,27 @@
+#include "measure/CreditRule.h"
+
+namespace {
+constexpr int kMsPerAveragedReading = 100;
+constexpr int kDefaultCountLimit = 9999;
+}  // namespace
+
+int PeriodMs(int averagingIndex) {
+    return (averagingIndex + 1) * kMsPerAveragedReading;
+}
+
+double RunIntervalMs(int intervalSeconds, int periodMs) {
+    return intervalSeconds > 0 ? intervalSeconds * 1000.0 : static_cast<double>(periodMs);
+}
+
+int RunCountLimit(int measureCount) {
+    return measureCount > 0 ? measureCount : kDefaultCountLimit;
+}
+
+bool TimeCredit::TakeLine(int periodMs) {
+    credit -= periodMs;
+    if (credit < periodMs) {
+        credit += intervalMs;
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,196 @@
+#include "measure/MeasurementWorker.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "link/Instrument.h"
+#include "link/ModalInteraction.h"
+#include "link/Sleep.h"
+#include "measure/AppMessages.h"
+#include "measure/CreditRule.h"
+#include "measure/RunActive.h"
+#include "measure/StreamLineAssembler.h"
+#include "res/StringTable.h"
+
+namespace {
+
+bool IsStopReplyToken(const std::string& line) {
+    return line == "OK" || line == "NO";
+}
+
+// One started run: the stream is flowing over the instrument's open link.
+class MeasurementRun {
+public:
+    MeasurementRun(MeasurementWindow& mainWindow, CInstrument& startedInstrument)
+        : window(mainWindow),
+          instrument(startedInstrument),
+          countLimit(RunCountLimit(window.MeasureCount())),
+          credit(RunIntervalMs(window.IntervalSeconds(), PeriodMs(window.AveragingIndex()))) {
+        // The start exchange may have read the stream's first text along with its "END".
+        stream.Append(instrument.TakePendingText());
+    }
+
+    int Run();
+
+private:
+    bool NextLine(StreamLineAssembler::Line& line);
+    bool ReadStreamPacket(int& emptyPackets);
+    bool SendStopIfRequested();
+    void SendStop();
+    void OfferToCredit(const std::string& line, bool& stopDue);
+
+    MeasurementWindow& window;
+    CInstrument& instrument;
+    const int countLimit;
+    TimeCredit credit;
+    int accepted = 0;
+    bool stopped = false;
+    StreamLineAssembler stream;
+};
+
+int MeasurementRun::Run() {
+    StreamLineAssembler::Line line;
+    for (;;) {
+        if (!NextLine(line)) {
+            return MeasurementResult::kStreamFailed;
+        }
+        if (line.fromStopReply && IsStopReplyToken(line.text)) {
+            continue;
+        }
+        if (line.text == "NG") {
+            return MeasurementResult::kInstrumentNg;
+        }
+        if (line.text == "NO") {
+            return MeasurementResult::kInstrumentNo;
+        }
+        if (line.text == "END") {
+            return MeasurementResult::kCompleted;
+        }
+        if (stopped) {
+            continue;
+        }
+        bool stopDue = false;
+        OfferToCredit(line.text, stopDue);
+        if (stopDue || runActive.load() == 0) {
+            SendStop();
+        }
+    }
+}
+
+void MeasurementRun::OfferToCredit(const std::string& line, bool& stopDue) {
+    if (accepted >= countLimit) {
+        stopDue = true;
+        return;
+    }
+    if (credit.TakeLine(PeriodMs(window.AveragingIndex()))) {
+        ++accepted;
+        window.AppendSample(line);
+    }
+}
+
+// Fails on a failed read, on too many empty packets in a row, or on an overlong line.
+bool MeasurementRun::NextLine(StreamLineAssembler::Line& line) {
+    int emptyPackets = 0;
+    for (;;) {
+        switch (stream.TakeLine(line)) {
+            case StreamLineAssembler::Take::Line:
+                return true;
+            case StreamLineAssembler::Take::TooLong:
+                return false;
+            case StreamLineAssembler::Take::NeedMore:
+                break;
+        }
+        if (SendStopIfRequested()) {
+            continue;  // the stop's reply may already hold the next line
+        }
+        if (!ReadStreamPacket(emptyPackets)) {
+            return false;
+        }
+    }
+}
+
+bool MeasurementRun::ReadStreamPacket(int& emptyPackets) {
+    std::uint8_t buffer[CInstrument::kPacketBufferSize];
+    std::uint32_t transferred = 0;
+    if (!instrument.ReadPacket(buffer, sizeof buffer, transferred)) {
+        return false;
+    }
+    const char* text = reinterpret_cast<const char*>(buffer);
+    const std::size_t received = std::min<std::size_t>(transferred, sizeof buffer - 1);
+    const std::string_view packet(text, std::find(text, text + received, '\0') - text);
+    if (packet.empty()) {
+        if (emptyPackets > CInstrument::kIdleLimit) {
+            return false;
+        }
+        SleepMilliseconds(CInstrument::kEmptyPacketSleepMs);
+        ++emptyPackets;
+        return true;
+    }
+    emptyPackets = 0;
+    stream.Append(packet);
+    return true;
+}
+
+bool MeasurementRun::SendStopIfRequested() {
+    if (stopped || runActive.load() != 0) {
+        return false;
+    }
+    SendStop();
+    return true;
+}
+
+// The stop exchange reads from the same pipe as the stream, so whatever it collected is
+// stream text too and goes back into the stream ahead of later packets. Its result is not
+// examined: the run still waits for "END".
+void MeasurementRun::SendStop() {
+    std::string firstLine;
+    std::string collected;
+    if (instrument.StopMeasurement(firstLine) == ExchangeResult::kSuccess) {
+        collected = firstLine + '\r';
+    } else {
+        collected = firstLine;
+    }
+    collected += instrument.TakePendingText();
+    stream.AppendStopReply(collected);
+    window.SendAppMessage(WM_APP_MEAS_STOPPING);
+    stopped = true;
+}
+
+int StartAndRun(MeasurementWindow& window, CInstrument& instrument) {
+    const int started = instrument.StartMeasurement();
+    if (started != ExchangeResult::kSuccess) {
+        const int text =
+            started == ExchangeResult::kOpenFailed ? IDS_CONNECTION_ERROR : IDS_CONNECTING_ERROR;
+        FrameworkMessageBox(text, MessageIcon::Exclamation);
+        return MeasurementResult::kStartFailed;
+    }
+    MeasurementRun run(window, instrument);
+    return run.Run();
+}
+
+}  // namespace
+
+unsigned OutcomeMessage(int result) {
+    switch (result) {
+        case MeasurementResult::kCompleted:
+            return WM_APP_MEAS_DONE;
+        case MeasurementResult::kInstrumentNg:
+        case MeasurementResult::kInstrumentNo:
+            return WM_APP_MEAS_ERROR;
+        default:
+            return WM_APP_MEAS_FAILED;
+    }
+}
+
+int MeasurementThreadProc(MeasurementWindow& window) {
+    if (!window.SetsRunActiveBeforeStart()) {
+        runActive.store(1);
+    }
+    CInstrument instrument;
+    const int result = StartAndRun(window, instrument);
+    instrument.CloseLink();
+    window.SendAppMessage(OutcomeMessage(result));
+    runActive.store(0);
+    return result;
+}
