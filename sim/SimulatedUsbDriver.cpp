@@ -1,0 +1,250 @@
+#include "sim/SimulatedUsbDriver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <string_view>
+#include <thread>
+
+struct SimulatedUsbDriver::Shared {
+    explicit Shared(SimulatedInstrument::ClockMode clock) : instrument(clock) {}
+
+    // Called with the mutex held.
+    bool ReadFails() {
+        if (failNextReads > 0) {
+            --failNextReads;
+            return true;
+        }
+        return failReadsFromRequest != 0 && instrument.RequestCount() >= failReadsFromRequest;
+    }
+    bool WriteFails() {
+        if (failNextWrites > 0) {
+            --failNextWrites;
+            return true;
+        }
+        return failWritesFromRequest != 0 && instrument.RequestCount() + 1 >= failWritesFromRequest;
+    }
+
+    mutable std::mutex mutex;
+    SimulatedInstrument instrument;
+    bool present = true;
+    OpenFailure openFailure = OpenFailure::None;
+    int failNextReads = 0;
+    int failNextWrites = 0;
+    std::size_t failReadsFromRequest = 0;
+    std::size_t failWritesFromRequest = 0;
+    int openInterfaces = 0;
+    std::map<std::uint8_t, std::uint32_t> lastPipeTimeouts;
+};
+
+namespace {
+
+using Shared = SimulatedUsbDriver::Shared;
+
+bool SameGuid(const InterfaceGuid& a, const InterfaceGuid& b) {
+    return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 &&
+           std::equal(std::begin(a.data4), std::end(a.data4), std::begin(b.data4));
+}
+
+class SimulatedInterfaceHandle : public UsbInterfaceHandle {
+public:
+    explicit SimulatedInterfaceHandle(std::shared_ptr<Shared> state) : shared(std::move(state)) {}
+
+    ~SimulatedInterfaceHandle() override {
+        std::lock_guard lock(shared->mutex);
+        --shared->openInterfaces;
+    }
+
+    bool QueryDeviceSpeed(std::uint8_t& speed) override {
+        std::lock_guard lock(shared->mutex);
+        speed = SimulatedUsbDriver::kDeviceSpeed;
+        return shared->present;
+    }
+
+    bool QueryInterfaceSettings(std::uint8_t alternateSetting,
+                                std::uint8_t& endpointCount) override {
+        endpointCount = 2;
+        return alternateSetting == 0;
+    }
+
+    bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
+                   UsbPipeInformation& pipe) override {
+        if (alternateSetting != 0 || pipeIndex > 1) {
+            return false;
+        }
+        pipe.pipeType = UsbPipeType::Bulk;
+        pipe.pipeId =
+            pipeIndex == 0 ? SimulatedUsbDriver::kBulkInPipe : SimulatedUsbDriver::kBulkOutPipe;
+        return true;
+    }
+
+    bool SetPipeTransferTimeout(std::uint8_t pipeId, std::uint32_t milliseconds) override {
+        if (pipeId != SimulatedUsbDriver::kBulkInPipe &&
+            pipeId != SimulatedUsbDriver::kBulkOutPipe) {
+            return false;
+        }
+        timeouts[pipeId] = milliseconds;
+        std::lock_guard lock(shared->mutex);
+        shared->lastPipeTimeouts[pipeId] = milliseconds;
+        return true;
+    }
+
+    bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t length,
+                  std::uint32_t& transferred) override {
+        transferred = 0;
+        std::unique_lock lock(shared->mutex);
+        if (pipeId != SimulatedUsbDriver::kBulkInPipe || !shared->present || shared->ReadFails()) {
+            return false;
+        }
+        for (;;) {
+            if (const auto packet = shared->instrument.NextPacket(length)) {
+                std::memcpy(buffer, packet->data(), packet->size());
+                transferred = static_cast<std::uint32_t>(packet->size());
+                return true;
+            }
+            // Nothing to send: wait on the real clock for what is due within the time-out;
+            // anything else is reported as the time-out at once.
+            const auto wait = shared->instrument.MillisecondsUntilOutput();
+            const std::uint32_t timeout = timeouts[pipeId];
+            if (!wait.has_value() || (timeout != 0 && *wait > timeout)) {
+                return false;
+            }
+            lock.unlock();
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(std::max<std::int64_t>(*wait, 1)));
+            lock.lock();
+            if (!shared->present) {
+                return false;
+            }
+        }
+    }
+
+    bool WritePipe(std::uint8_t pipeId, const std::uint8_t* bytes, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        transferred = 0;
+        std::lock_guard lock(shared->mutex);
+        if (pipeId != SimulatedUsbDriver::kBulkOutPipe || !shared->present ||
+            shared->WriteFails()) {
+            return false;
+        }
+        shared->instrument.ReceiveBytes(
+            std::string_view(reinterpret_cast<const char*>(bytes), length));
+        transferred = length;
+        return true;
+    }
+
+private:
+    std::shared_ptr<Shared> shared;
+    std::map<std::uint8_t, std::uint32_t> timeouts;  // 0: never set, no time-out
+};
+
+class SimulatedFileHandle : public UsbFileHandle {
+public:
+    explicit SimulatedFileHandle(std::shared_ptr<Shared> state) : shared(std::move(state)) {}
+
+    std::unique_ptr<UsbInterfaceHandle> InitializeInterface() override {
+        std::lock_guard lock(shared->mutex);
+        if (!shared->present ||
+            shared->openFailure == SimulatedUsbDriver::OpenFailure::InitializeInterface) {
+            return nullptr;
+        }
+        ++shared->openInterfaces;
+        return std::make_unique<SimulatedInterfaceHandle>(shared);
+    }
+
+private:
+    std::shared_ptr<Shared> shared;
+};
+
+}  // namespace
+
+SimulatedUsbDriver::SimulatedUsbDriver()
+    : SimulatedUsbDriver(SimulatedInstrument::ClockMode::Real) {}
+
+SimulatedUsbDriver::SimulatedUsbDriver(SimulatedInstrument::ClockMode clock)
+    : shared(std::make_shared<Shared>(clock)) {}
+
+SimulatedUsbDriver::~SimulatedUsbDriver() = default;
+
+bool SimulatedUsbDriver::FindDevicePath(const InterfaceGuid& guid, char* path,
+                                        std::size_t capacity) {
+    std::lock_guard lock(shared->mutex);
+    const std::size_t length = std::strlen(kDevicePath);
+    if (!shared->present || !SameGuid(guid, GUID_DEVINTERFACE_INSTRUMENT) || path == nullptr ||
+        length >= capacity) {
+        return false;
+    }
+    std::memcpy(path, kDevicePath, length + 1);
+    return true;
+}
+
+std::unique_ptr<UsbFileHandle> SimulatedUsbDriver::OpenDevicePath(const char* path) {
+    std::lock_guard lock(shared->mutex);
+    if (!shared->present || shared->openFailure == OpenFailure::OpenPath || path == nullptr ||
+        std::strcmp(path, kDevicePath) != 0) {
+        return nullptr;
+    }
+    return std::make_unique<SimulatedFileHandle>(shared);
+}
+
+SimulatedUsbDriver::LockedInstrument SimulatedUsbDriver::Instrument() {
+    return LockedInstrument(shared->mutex, shared->instrument);
+}
+
+void SimulatedUsbDriver::SetPresent(bool present) {
+    std::lock_guard lock(shared->mutex);
+    shared->present = present;
+}
+
+void SimulatedUsbDriver::SetOpenFailure(OpenFailure failure) {
+    std::lock_guard lock(shared->mutex);
+    shared->openFailure = failure;
+}
+
+void SimulatedUsbDriver::FailNextReads(int count) {
+    std::lock_guard lock(shared->mutex);
+    shared->failNextReads = count;
+}
+
+void SimulatedUsbDriver::FailNextWrites(int count) {
+    std::lock_guard lock(shared->mutex);
+    shared->failNextWrites = count;
+}
+
+void SimulatedUsbDriver::FailReadsFromRequest(std::size_t requestNumber) {
+    std::lock_guard lock(shared->mutex);
+    shared->failReadsFromRequest = requestNumber;
+}
+
+void SimulatedUsbDriver::FailWritesFromRequest(std::size_t requestNumber) {
+    std::lock_guard lock(shared->mutex);
+    shared->failWritesFromRequest = requestNumber;
+}
+
+void SimulatedUsbDriver::ClearTransportFaults() {
+    std::lock_guard lock(shared->mutex);
+    shared->present = true;
+    shared->openFailure = OpenFailure::None;
+    shared->failNextReads = 0;
+    shared->failNextWrites = 0;
+    shared->failReadsFromRequest = 0;
+    shared->failWritesFromRequest = 0;
+}
+
+std::vector<std::string> SimulatedUsbDriver::RequestLog() const {
+    std::lock_guard lock(shared->mutex);
+    return shared->instrument.RequestLog();
+}
+
+int SimulatedUsbDriver::OpenInterfaceCount() const {
+    std::lock_guard lock(shared->mutex);
+    return shared->openInterfaces;
+}
+
+std::uint32_t SimulatedUsbDriver::PipeTimeoutMs(std::uint8_t pipeId) const {
+    std::lock_guard lock(shared->mutex);
+    const auto found = shared->lastPipeTimeouts.find(pipeId);
+    return found == shared->lastPipeTimeouts.end() ? 0 : found->second;
+}
