@@ -139,9 +139,17 @@ bool SameDevice(const LibusbDeviceLocation& a, const LibusbDeviceLocation& b) {
 
 class LibusbInterfaceHandle final : public UsbInterfaceHandle {
 public:
-    LibusbInterfaceHandle(libusb_device_handle* deviceHandle, std::uint32_t timeoutOverride)
-        : handle(deviceHandle), transferTimeoutOverrideMs(timeoutOverride) {}
-    ~LibusbInterfaceHandle() override { libusb_release_interface(handle, kInterfaceNumber); }
+    LibusbInterfaceHandle(libusb_device_handle* deviceHandle, std::uint32_t timeoutOverride,
+                          bool kernelDriverDetached)
+        : handle(deviceHandle),
+          transferTimeoutOverrideMs(timeoutOverride),
+          reattachKernelDriver(kernelDriverDetached) {}
+    ~LibusbInterfaceHandle() override {
+        libusb_release_interface(handle, kInterfaceNumber);
+        if (reattachKernelDriver) {
+            libusb_attach_kernel_driver(handle, kInterfaceNumber);
+        }
+    }
     LibusbInterfaceHandle(const LibusbInterfaceHandle&) = delete;
     LibusbInterfaceHandle& operator=(const LibusbInterfaceHandle&) = delete;
 
@@ -215,6 +223,7 @@ private:
 
     libusb_device_handle* handle;  // owned by the file handle, which outlives this
     std::uint32_t transferTimeoutOverrideMs;
+    bool reattachKernelDriver;
     std::vector<EndpointInfo> endpoints;
     int endpointsSetting = -1;
     std::map<std::uint8_t, std::uint32_t> pipeTimeoutsMs;
@@ -231,14 +240,19 @@ public:
     LibusbFileHandle(const LibusbFileHandle&) = delete;
     LibusbFileHandle& operator=(const LibusbFileHandle&) = delete;
 
+    // A kernel driver bound to the interface is detached for the claim and gets the interface
+    // back on release; where the platform cannot tell, the claim alone decides.
     std::unique_ptr<UsbInterfaceHandle> InitializeInterface() override {
-        // A kernel driver bound to the interface is detached for the claim and given the
-        // interface back on release (where the platform supports it).
-        libusb_set_auto_detach_kernel_driver(handle, 1);
+        const bool detached =
+            libusb_kernel_driver_active(handle, kInterfaceNumber) == 1 &&
+            libusb_detach_kernel_driver(handle, kInterfaceNumber) == LIBUSB_SUCCESS;
         if (libusb_claim_interface(handle, kInterfaceNumber) != LIBUSB_SUCCESS) {
+            if (detached) {
+                libusb_attach_kernel_driver(handle, kInterfaceNumber);
+            }
             return nullptr;
         }
-        return std::make_unique<LibusbInterfaceHandle>(handle, transferTimeoutOverrideMs);
+        return std::make_unique<LibusbInterfaceHandle>(handle, transferTimeoutOverrideMs, detached);
     }
 
 private:
