@@ -1,5 +1,6 @@
 // CInstrument: the instrument's line protocol over CUsbDevice, and one operation per command.
-// Short-lived: every action builds its own on its own thread, converses and destroys it.
+// Short-lived: every action builds its own on its own thread, converses and destroys it; one
+// thread at a time, no lock. Build it after the USB driver is installed (it keeps that one).
 //
 // Two result conventions, never mixed:
 //  - write operations (Exchange and the Write*, StartMeasurement, StopMeasurement, Calibrate)
@@ -34,15 +35,30 @@ public:
     ~CInstrument();
 
     // --- channel -------------------------------------------------------------------------
+    // Leaves the link open on success; productId is empty on failure.
     int OpenLink(std::string& productId);
+    // As OpenLink, then closes again.
     int CheckConnection(std::string& productId);
     void CloseLink();
+    // One request line: the text and a CR in one bulk OUT transfer. Refuses an empty text
+    // and one longer than 63 characters without writing anything.
     int SendCommand(const std::string& request);
+    // Hands out the next line, CR included, from pendingText or from packets read until one
+    // begins with "END", "NG", "NO" (or "OK" when not continuation). Empty packets sleep 10 ms
+    // each; past the idle limit (not patient) it returns 1 with the text as collected, which
+    // then holds no CR or more than one line. Returns 0 when a pipe read fails (line keeps
+    // what was collected) or the read collected more than kReplyLimitBytes.
     int ReadReplyLine(bool continuation, std::string& line, bool patient);
+    // Lines are handed out without their CR. With openClose the link is opened first and
+    // closed before returning, whatever the result.
     int Exchange(bool openClose, const std::string& request, std::string& firstLine,
                  std::string& secondLine, bool expectEnd, bool patient);
+    // Opens and closes the link itself. Data lines end only at a line that is exactly a reply
+    // token; success needs at least one data line and the terminator line last. On success
+    // data holds the data lines joined by CR.
     int Query(const std::string& request, const std::string& expectedFirstLine,
               const std::string& terminator, std::string& data);
+    // "STP" (answered "NO", or "OK" and one more line), then "RM" answered "OK".
     int StopAndReset(bool openClose);
 
     // Received text after the last line handed out.
