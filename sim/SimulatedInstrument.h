@@ -92,10 +92,11 @@ public:
     void AdvanceClock(std::int64_t milliseconds);
     std::int64_t NowMs() const;
 
-    // From the n-th request line (counting from 1) on, nothing is executed or answered and the
-    // stream stops sending: the firmware hangs. 0 clears it.
+    // From the n-th line of the request log (counting from 1) on, nothing is executed or
+    // answered and the stream stops sending: the firmware hangs. 0 clears the trigger.
+    // Setting either trigger ends a silence in progress.
     void SetSilentFromRequest(std::size_t requestNumber);
-    // The same, from the first request with this command word on. Empty clears it.
+    // The same, from the first request with this command word on. Empty clears the trigger.
     void SetSilentFromCommand(const std::string& commandWord);
     bool IsSilent() const { return silent; }
     // Answers every request with this command word by `lines` instead of executing it,

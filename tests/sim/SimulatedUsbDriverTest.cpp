@@ -257,12 +257,6 @@ TEST_F(DriverTest, ARealClockBlockingReadDueLaterThanTheTimeOutFailsAtOnce) {
     EXPECT_TRUE(real.Instrument()->IsCalibrating());
 }
 
-TEST_F(DriverTest, ADefaultDriverIsTheDemoInstrumentOnTheRealClock) {
-    SimulatedUsbDriver demo;
-    EXPECT_EQ(demo.Instrument()->GetClockMode(), ClockMode::Real);
-    EXPECT_EQ(demo.Instrument()->GetIdentity().model, "QIRO-7");
-}
-
 TEST_F(DriverTest, AWorkerStreamsWhileAnotherThreadUsesTheControls) {
     constexpr int kLines = 2000;
     const auto handle = OpenInterface();
