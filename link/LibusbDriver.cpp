@@ -361,7 +361,10 @@ bool ParsePorts(std::string_view text, std::vector<std::uint8_t>& ports) {
 std::string FormatLibusbDevicePath(const LibusbDeviceLocation& location) {
     std::string ports;
     for (std::uint8_t port : location.ports) {
-        ports += (ports.empty() ? "" : ".") + std::to_string(port);
+        if (!ports.empty()) {
+            ports += '.';
+        }
+        ports += std::to_string(port);
     }
     char text[128];
     std::snprintf(text, sizeof(text), "usb:bus=%03u;ports=%s;address=%03u;vid_%04x&pid_%04x",
