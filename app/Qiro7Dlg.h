@@ -1,0 +1,126 @@
+// CQiro7Dlg: the program's main window, built from dialog template 102. It holds the values
+// bound to its controls, applies the UI states, routes every button to its operation, receives
+// the application messages of the measurement worker and the graph window, and shows the
+// program's message boxes. It lives for the whole program.
+//
+// Threads: everything runs on the window thread, except the MeasurementWindow operations, which
+// the measurement worker calls on its own thread (each says what it forwards).
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "app/MeasurementConditions.h"
+#include "app/TemplateDialog.h"
+#include "app/UiState.h"
+#include "link/ModalInteraction.h"
+#include "measure/MeasurementWorker.h"
+#include "measure/SampleList.h"
+
+class CGraphDlg;
+
+class CQiro7Dlg : public CTemplateDialog, public MeasurementWindow {
+    Q_OBJECT
+
+public:
+    explicit CQiro7Dlg(QWidget* parent = nullptr);
+    ~CQiro7Dlg() override;
+
+    // --- values (window thread) -------------------------------------------------------------
+    // The title to show; it hides QWidget::windowTitle(), which reads the title shown.
+    std::string windowTitle = "Measurement program";
+    MeasurementConditions conditions;  // bound to the seven radio groups and 1067
+    std::string lastErrorCode;         // bound to label 1101
+    // Range checks of the next data exchange only (every exchange resets it to 0): 1 checks the
+    // correction factor, 2 also the count and the interval.
+    int validationMode = 0;
+    int runAveragingIndex = 0;  // copies taken when a run starts
+    int runIntervalSeconds = 0;
+    int intervalSeconds = 0;  // box 1071
+    int measureCount = 0;     // box 1086
+
+    // The run's samples: the worker appends, the window thread reads and clears.
+    SampleList samples;
+
+    // Owned graph window; null until first created. A child widget of this window, so it is
+    // destroyed with it, after the CSV file.
+    CGraphDlg* GraphWindow() const { return graphWindow; }
+
+    // --- window ------------------------------------------------------------------------------
+    // The one place where controls are enabled, disabled and relabelled.
+    void SetUiState(UiState state);
+
+    // String-table boxes owned by this window, caption "QIRO-7".
+    MessageAnswer AskYesNo(int stringId);
+    void ShowError(int stringId);
+    void ShowInfo(int stringId);
+
+    // --- button handlers -----------------------------------------------------------------------
+    void OnConnect();
+    void OnRefresh();
+    void OnSave();
+    void OnCalibrate();
+    void OnGetLastError();
+    void OnLog();
+    void OnBrowse();
+    void OnOutput();
+    void OnReset();
+    void OnStartStopMeas();
+    void OnShowGraph();
+    void OnQuit();
+    void OnInput();
+
+    // --- instrument and file services ----------------------------------------------------------
+    int ReadInstrumentInfo();
+    int CheckFactorText(std::string& factorText);
+    int WriteConditions();
+    int WriteConditionsAndReread();
+    int CompareConditions();
+    int PrepareOutputFile(std::string& path);
+    int OpenRunOutputFile(const std::string& path);
+    void CloseRunOutputFile();
+    int WriteCsvFile(const std::string& path);
+
+    // --- MeasurementWindow: called by the worker on its thread --------------------------------
+    // Each reads its value on the window thread and waits for it.
+    int AveragingIndex() override;
+    int IntervalSeconds() override;
+    int MeasureCount() override;
+    void AppendSample(const std::string& line) override;
+    // Runs the message's handler on the window thread and returns when it has finished, its
+    // boxes included. Any thread.
+    void SendAppMessage(unsigned message) override;
+    bool SetsRunActiveBeforeStart() const override;
+
+public slots:
+    // Application messages; they take no parameters. Window thread (the worker reaches them
+    // through SendAppMessage, a blocking queued call).
+    void OnMeasDone();
+    void OnMeasError();
+    void OnMeasFailed();
+    void OnToggleMeas();
+    void OnMeasStopping();
+
+protected:
+    void DoDataExchange(CDataExchange& exchange) override;
+    bool OnInitDialog() override;
+    void OnCommand(int id) override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnSetCursor() override;
+
+private:
+    // Closes the run's CSV file and resets the graph window's button: the first steps of every
+    // end-of-run message.
+    void EndRunOutput();
+    // The reaction to a run that the instrument aborted: reads and reports its error code.
+    void ReactToMeasurementError();
+    // The graph window's Start/Stop takes the caption and enabled state of "start/stop".
+    void CopyStartStopToGraphWindow();
+    // Start/Stop of a visible graph window reads "Start" (true) or "Stop".
+    void SetGraphStartCaption(bool start);
+
+    std::unique_ptr<std::ofstream> csvFile;  // the run's automatic output; null when none
+    CGraphDlg* graphWindow = nullptr;
+};
