@@ -110,7 +110,10 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
         const std::string packetText = PacketText(packet, transferred);
         if (packetText.empty()) {
             if (idleCount > kIdleLimit) {
-                return 1;  // the caller judges what was collected
+                // The caller judges what was collected. The pending text is part of it now;
+                // keeping it too would hand it out a second time to the next read.
+                pendingText.clear();
+                return 1;
             }
             SleepMilliseconds(kEmptyPacketSleepMs);
             ++idleCount;
@@ -207,19 +210,31 @@ int CInstrument::Query(const std::string& request, const std::string& expectedFi
 }
 
 bool CInstrument::CollectDataLines(const std::string& endLine, std::string& collected) {
-    std::string line;
-    while (ReadReplyLine(true, line, false) != 0) {
-        collected += line;
-        // Text without a CR means the idle limit was reached: reading on would only hand the
-        // same pending text out again.
-        if (line.empty() || line.back() != kCr) {
+    std::string text;
+    while (ReadReplyLine(true, text, false) != 0) {
+        // At the idle limit a read hands out everything it collected, which may be several
+        // lines: each of them is judged on its own.
+        if (text.empty()) {
             return false;
         }
-        if (line == endLine) {
-            return true;
-        }
-        if (IsReplyTokenLine(line)) {
-            return false;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            const std::size_t cr = text.find(kCr, start);
+            if (cr == std::string::npos) {
+                // Text without a CR means the idle limit was reached: reading on would only
+                // hand the same pending text out again.
+                collected.append(text, start);
+                return false;
+            }
+            const std::string line = text.substr(start, cr + 1 - start);
+            collected += line;
+            if (line == endLine) {
+                return true;
+            }
+            if (IsReplyTokenLine(line)) {
+                return false;
+            }
+            start = cr + 1;
         }
     }
     return false;

@@ -150,11 +150,30 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{
             "LinesStartingWithEndAreData", {"OK\r", "ENDURANCE\rX\r", "END\r"}, 1, "ENDURANCE\rX"},
         QueryCase{"NoDataLine", {"OK\rEND\r"}, 0, ""},
+        // No packet begins with a token: the idle limit hands out several lines at once.
+        QueryCase{"WholeReplyHandedOutAtTheIdleLimit", {"OK\r", "QIRO-7\rEND\r"}, 1, "QIRO-7"},
+        QueryCase{"SplitWithoutAnyTokenPacket",
+                  {"OK\r", "202", "6/0", "3/1", "4\rE", "ND\r"},
+                  1,
+                  "2026/03/14"},
         QueryCase{"FirstLineNotOk", {"NG\r", "X\r", "END\r"}, 0, ""},
         QueryCase{"FirstLineOkWithTrailingText", {"OK \r", "X\r", "END\r"}, 0, ""},
         QueryCase{"NgLineEndsTheReplyAsAFailure", {"OK\r", "ENDLESS\rNG\r"}, 0, ""},
         QueryCase{"NoLineEndsTheReplyAsAFailure", {"OK\r", "X\r", "NO\r", "END\r"}, 0, ""}),
     CaseName());
+
+TEST_F(LinkTest, TextHandedOutAtTheIdleLimitIsNotHandedOutAgain) {
+    // "END" begins a packet but its CR comes alone, so the read ends at the idle limit with the
+    // pending "END" inside what it hands out. Keeping it pending as well would put it in front
+    // of the next reply read on this object.
+    device->QueuePackets({"OK\r", "70412318\r", "END", "\r"});
+    device->whenExhausted = ScriptedRead{true, ""};
+    CInstrument instrument;
+    std::string data;
+    EXPECT_EQ(instrument.Query("SRL", "OK", "END", data), 1);
+    EXPECT_EQ(data, "70412318");
+    EXPECT_EQ(instrument.PendingText(), "");
+}
 
 TEST_F(LinkTest, QueryFailsWhenThePipeFailsMidReply) {
     device->QueuePackets({"OK\r", "line 1\r"});
