@@ -157,7 +157,7 @@ BuiltControls BuildDialogControls(const DialogTemplate& dialogTemplate, QWidget&
     for (const ControlTemplate& control : dialogTemplate.controls) {
         QWidget* widget = MakeControl(control, dialog);
         const PixelRect rect =
-            MapDialogRect(control.x, control.y, control.width, control.height, units);
+            DialogRectToPixels(control.x, control.y, control.width, control.height, units);
         widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
         ApplyTabStop(control, *widget);
         built.inOrder.push_back({&control, widget});

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-int MulDiv(int number, int numerator, int denominator) {
+int MulDivRounded(int number, int numerator, int denominator) {
     if (denominator == 0) {
         return -1;
     }
@@ -20,14 +20,14 @@ DialogBaseUnits BaseUnitsFromFont(int latinLettersWidth, int fontHeight) {
 }
 
 int DialogUnitsToPixelsX(int dialogUnits, const DialogBaseUnits& base) {
-    return MulDiv(dialogUnits, base.x, 4);
+    return MulDivRounded(dialogUnits, base.x, 4);
 }
 
 int DialogUnitsToPixelsY(int dialogUnits, const DialogBaseUnits& base) {
-    return MulDiv(dialogUnits, base.y, 8);
+    return MulDivRounded(dialogUnits, base.y, 8);
 }
 
-PixelRect MapDialogRect(int x, int y, int width, int height, const DialogBaseUnits& base) {
+PixelRect DialogRectToPixels(int x, int y, int width, int height, const DialogBaseUnits& base) {
     return {DialogUnitsToPixelsX(x, base), DialogUnitsToPixelsY(y, base),
             DialogUnitsToPixelsX(width, base), DialogUnitsToPixelsY(height, base)};
 }

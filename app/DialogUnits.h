@@ -21,7 +21,7 @@ struct PixelRect {
 
 // number * numerator / denominator in 64 bits, rounded to nearest with halves away from zero;
 // -1 for a zero denominator.
-int MulDiv(int number, int numerator, int denominator);
+int MulDivRounded(int number, int numerator, int denominator);
 
 // From the pixel width of kLatinLetters and the font's pixel height.
 DialogBaseUnits BaseUnitsFromFont(int latinLettersWidth, int fontHeight);
@@ -30,4 +30,4 @@ int DialogUnitsToPixelsX(int dialogUnits, const DialogBaseUnits& base);
 int DialogUnitsToPixelsY(int dialogUnits, const DialogBaseUnits& base);
 
 // Each of x, y, width and height converted on its own, as dialog creation does.
-PixelRect MapDialogRect(int x, int y, int width, int height, const DialogBaseUnits& base);
+PixelRect DialogRectToPixels(int x, int y, int width, int height, const DialogBaseUnits& base);

@@ -98,7 +98,7 @@ void CQiro7Dlg::DoDataExchange(CDataExchange& exchange) {
 bool CQiro7Dlg::OnInitDialog() {
     CTemplateDialog::OnInitDialog();
     setWindowTitle(ToQString(windowTitle));
-    LoadAccelerators(IDR_ACCELERATOR);
+    LoadAcceleratorTable(IDR_ACCELERATOR);
     DisableCloseBox();
     SetUiState(UiState::Initial);
     return true;

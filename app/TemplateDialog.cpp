@@ -250,7 +250,7 @@ void CTemplateDialog::OnCancel() {
 
 void CTemplateDialog::OnSetCursor() {}
 
-void CTemplateDialog::LoadAccelerators(int tableId) {
+void CTemplateDialog::LoadAcceleratorTable(int tableId) {
     accelerators = FindAcceleratorTable(tableId);
 }
 
@@ -297,7 +297,7 @@ bool CTemplateDialog::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     if (event->type() == QEvent::KeyPress) {
-        return TranslateAccelerator(*static_cast<QKeyEvent*>(event));
+        return TranslateAcceleratorKeyPress(*static_cast<QKeyEvent*>(event));
     }
     if (IsPointerEvent(event->type())) {
         OnSetCursor();
@@ -318,7 +318,7 @@ bool CTemplateDialog::IsInThisWindow(QObject* object) const {
     return widget != nullptr && widget->window() == this;
 }
 
-bool CTemplateDialog::TranslateAccelerator(const QKeyEvent& event) {
+bool CTemplateDialog::TranslateAcceleratorKeyPress(const QKeyEvent& event) {
     if (accelerators == nullptr) {
         return false;
     }

@@ -84,7 +84,7 @@ protected:
     virtual void OnSetCursor();
 
     // From now on keys pressed in this window go through the table first.
-    void LoadAccelerators(int tableId);
+    void LoadAcceleratorTable(int tableId);
     // No close box and no closing by the window system (Alt+F4): only EndDialog closes.
     void DisableCloseBox();
     // Shows the wait cursor over the whole window and all its controls, or restores theirs.
@@ -95,7 +95,7 @@ protected:
 
 private:
     bool IsInThisWindow(QObject* object) const;
-    bool TranslateAccelerator(const QKeyEvent& event);
+    bool TranslateAcceleratorKeyPress(const QKeyEvent& event);
     void ConnectButtonCommands();
 
     const DialogTemplate& dialogTemplate;

@@ -160,14 +160,14 @@ TEST(AcceleratorTable, MapsPlainEscAndEnterOnly) {
 }
 
 TEST(DialogUnits, MulDivRoundsHalvesAwayFromZero) {
-    EXPECT_EQ(MulDiv(10, 7, 4), 18);  // 17.5
-    EXPECT_EQ(MulDiv(6, 7, 4), 11);   // 10.5
-    EXPECT_EQ(MulDiv(5, 13, 8), 8);   // 8.125
-    EXPECT_EQ(MulDiv(3, 13, 8), 5);   // 4.875
-    EXPECT_EQ(MulDiv(-10, 7, 4), -18);
-    EXPECT_EQ(MulDiv(10, 7, -4), -18);
-    EXPECT_EQ(MulDiv(1, 1, 0), -1);
-    EXPECT_EQ(MulDiv(2000000000, 3, 4), 1500000000);  // the product needs 64 bits
+    EXPECT_EQ(MulDivRounded(10, 7, 4), 18);  // 17.5
+    EXPECT_EQ(MulDivRounded(6, 7, 4), 11);   // 10.5
+    EXPECT_EQ(MulDivRounded(5, 13, 8), 8);   // 8.125
+    EXPECT_EQ(MulDivRounded(3, 13, 8), 5);   // 4.875
+    EXPECT_EQ(MulDivRounded(-10, 7, 4), -18);
+    EXPECT_EQ(MulDivRounded(10, 7, -4), -18);
+    EXPECT_EQ(MulDivRounded(1, 1, 0), -1);
+    EXPECT_EQ(MulDivRounded(2000000000, 3, 4), 1500000000);  // the product needs 64 bits
 }
 
 TEST(DialogUnits, BaseUnitsComeFromTheAverageLetterWidthAndTheFontHeight) {
@@ -179,8 +179,8 @@ TEST(DialogUnits, BaseUnitsComeFromTheAverageLetterWidthAndTheFontHeight) {
 
 TEST(DialogUnits, EachCoordinateConvertsOnItsOwn) {
     const DialogBaseUnits base{7, 13};
-    EXPECT_EQ(MapDialogRect(473, 22, 50, 14, base), (PixelRect{828, 36, 88, 23}));
-    EXPECT_EQ(MapDialogRect(530, 362, 0, 0, base), (PixelRect{928, 588, 0, 0}));
+    EXPECT_EQ(DialogRectToPixels(473, 22, 50, 14, base), (PixelRect{828, 36, 88, 23}));
+    EXPECT_EQ(DialogRectToPixels(530, 362, 0, 0, base), (PixelRect{928, 588, 0, 0}));
 }
 
 }  // namespace

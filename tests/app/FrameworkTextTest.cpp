@@ -5,6 +5,7 @@
 #include <climits>
 #include <clocale>
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -14,6 +15,19 @@ struct IntegerCase {
     bool accepted;
     int value;
 };
+
+// Names the case by its text, with blanks other than spaces made visible.
+std::ostream& PrintText(std::ostream& out, const char* text) {
+    out << '"';
+    for (const char* c = text; *c != '\0'; ++c) {
+        out << (*c == '\t' ? "\\t" : *c == '\n' ? "\\n" : std::string(1, *c));
+    }
+    return out << '"';
+}
+
+std::ostream& operator<<(std::ostream& out, const IntegerCase& c) {
+    return PrintText(out, c.text);
+}
 
 class FrameworkIntegerParsing : public testing::TestWithParam<IntegerCase> {};
 
@@ -43,6 +57,10 @@ struct NumberCase {
     double value;
 };
 
+std::ostream& operator<<(std::ostream& out, const NumberCase& c) {
+    return PrintText(out, c.text);
+}
+
 class FrameworkNumberParsing : public testing::TestWithParam<NumberCase> {};
 
 TEST_P(FrameworkNumberParsing, AcceptsOneDecimalNumberBetweenBlanks) {
@@ -70,6 +88,10 @@ struct FormatCase {
     double value;
     const char* text;
 };
+
+std::ostream& operator<<(std::ostream& out, const FormatCase& c) {
+    return out << c.text;
+}
 
 class FrameworkNumberFormat : public testing::TestWithParam<FormatCase> {};
 

@@ -25,7 +25,7 @@ TEST_F(MainTemplateDialog, EveryControlSitsAtItsTemplatePositionInPixels) {
     const DialogBaseUnits& base = dialog.BaseUnits();
     ASSERT_GT(base.x, 0);
     ASSERT_GT(base.y, 0);
-    const PixelRect size = MapDialogRect(0, 0, 530, 362, base);
+    const PixelRect size = DialogRectToPixels(0, 0, 530, 362, base);
     EXPECT_EQ(dialog.width(), size.width);
     EXPECT_EQ(dialog.height(), size.height);
 
@@ -33,7 +33,7 @@ TEST_F(MainTemplateDialog, EveryControlSitsAtItsTemplatePositionInPixels) {
     ASSERT_EQ(children.size(), qsizetype(dialog.Template().controls.size()));
     for (const ControlTemplate& control : dialog.Template().controls) {
         const PixelRect expected =
-            MapDialogRect(control.x, control.y, control.width, control.height, base);
+            DialogRectToPixels(control.x, control.y, control.width, control.height, base);
         const QRect rect(expected.x, expected.y, expected.width, expected.height);
         const bool placed =
             std::any_of(children.begin(), children.end(),
