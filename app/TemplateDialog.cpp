@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QThread>
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/DataExchange.h"
@@ -233,7 +235,9 @@ bool CTemplateDialog::OnInitDialog() {
 }
 
 void CTemplateDialog::OnCommand(int id) {
-    if (id == kCancelCommandId) {
+    if (id == kOkCommandId) {
+        OnOK();
+    } else if (id == kCancelCommandId) {
         OnCancel();
     }
 }
@@ -311,6 +315,22 @@ void CTemplateDialog::closeEvent(QCloseEvent* event) {
         return;
     }
     QDialog::closeEvent(event);
+}
+
+void CTemplateDialog::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !HasDefaultButton()) {
+        OnCommand(kOkCommandId);
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool CTemplateDialog::HasDefaultButton() const {
+    const QList<QPushButton*> buttons = findChildren<QPushButton*>();
+    return std::any_of(buttons.begin(), buttons.end(), [](const QPushButton* button) {
+        return button->isDefault() && button->isVisible();
+    });
 }
 
 bool CTemplateDialog::IsInThisWindow(QObject* object) const {

@@ -17,7 +17,9 @@
 #include "app/DialogBuilder.h"
 #include "res/Accelerators.h"
 
-// The command of the cancel button (id 2), which a dialog's cancel handling answers.
+// The commands of the OK (id 1) and cancel (id 2) buttons. Enter gives the OK command when the
+// dialog has no default button, Esc the cancel command.
+inline constexpr int kOkCommandId = 1;
 inline constexpr int kCancelCommandId = 2;
 
 class CDataExchange;
@@ -75,8 +77,8 @@ protected:
     virtual void DoDataExchange(CDataExchange& exchange);
     // Runs once, just before the window first shows. The base pushes the values.
     virtual bool OnInitDialog();
-    // A push button (its id) or a translated accelerator (its command). The base routes the
-    // cancel id 2 to OnCancel and ignores everything else.
+    // A push button (its id) or a translated accelerator (its command). The base routes
+    // kOkCommandId to OnOK, kCancelCommandId to OnCancel and ignores everything else.
     virtual void OnCommand(int id);
     virtual void OnOK();
     virtual void OnCancel();
@@ -92,8 +94,10 @@ protected:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    bool HasDefaultButton() const;
     bool IsInThisWindow(QObject* object) const;
     bool TranslateAcceleratorKeyPress(const QKeyEvent& event);
     void ConnectButtonCommands();

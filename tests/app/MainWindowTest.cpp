@@ -469,7 +469,7 @@ TEST_F(MainWindow, TheWorkersMessagesRunOnTheWindowThreadAndWaitForTheHandler) {
     runActive = 1;
     std::thread worker([&] {
         values = {window.AveragingIndex(), window.IntervalSeconds(), window.MeasureCount()};
-        window.SendAppMessage(WM_APP_MEAS_STOPPING);
+        QMetaObject::invokeMethod(&window, "OnMeasStopping", Qt::BlockingQueuedConnection);
         window.InvokeOnWindowThread(
             [&] { stoppingDisabledButton = !window.IsControlEnabled(IDC_START_STOP); });
         window.SendAppMessage(WM_APP_MEAS_DONE);

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QThread>
 #include <thread>
 
@@ -160,6 +161,22 @@ TEST_F(MainTemplateDialog, MultiLineTextKeepsCrLfLineEndsAndLabelsKeepMarkupAsTe
     EXPECT_EQ(dialog.ControlText(IDC_LAST_ERROR_CODE), "<b>5</b>");
     dialog.SetControlText(IDC_START_STOP, "Stop");
     EXPECT_EQ(dialog.ControlText(IDC_START_STOP), "Stop");
+}
+
+// Without an accelerator table a template dialog answers keys as any dialog does.
+TEST(TemplateDialogKeys, EnterGivesTheOkCommandAndEscTheCancelCommand) {
+    const std::pair<Qt::Key, int> cases[] = {{Qt::Key_Return, QDialog::Accepted},
+                                             {Qt::Key_Enter, QDialog::Accepted},
+                                             {Qt::Key_Escape, QDialog::Rejected}};
+    for (const auto& [key, result] : cases) {
+        CTemplateDialog dialog(IDD_QIRO7_DIALOG);
+        dialog.show();
+        dialog.FocusControl(IDC_INTERVAL);
+        dialog.setResult(-1);
+        QTest::keyClick(dialog.Control(IDC_INTERVAL), key);
+        EXPECT_FALSE(dialog.isVisible()) << key;
+        EXPECT_EQ(dialog.result(), result) << key;
+    }
 }
 
 struct IconCase {
