@@ -14,7 +14,6 @@
 #include "app/Qiro7Dlg.h"
 #include "measure/AppMessages.h"
 #include "measure/RunActive.h"
-#include "res/StringTable.h"
 #include "tests/support/ScriptedModalInteraction.h"
 
 namespace {
@@ -241,30 +240,6 @@ TEST_F(MainWindow, QuitAnsweredYesEndsTheWindowWithTheCancelResult) {
     EXPECT_EQ(window.result(), QDialog::Rejected);
 }
 
-TEST_F(MainWindow, MessageHelpersUseTheProgramsCaptionIconsAndButtons) {
-    operatorScript->AnswerNext(MessageAnswer::Yes);
-    EXPECT_EQ(window.AskYesNo(IDS_CONFIRM_START_MEASUREMENT), MessageAnswer::Yes);
-    window.ShowError(IDS_CONNECTION_ERROR);
-    window.ShowInfo(IDS_CONNECTION_ESTABLISHED);
-    const std::vector<MessageBoxRequest> boxes = operatorScript->Boxes();
-    ASSERT_EQ(boxes.size(), 3u);
-    const std::array<std::pair<MessageIcon, MessageButtons>, 3> expected = {{
-        {MessageIcon::Question, MessageButtons::YesNo},
-        {MessageIcon::Exclamation, MessageButtons::Ok},
-        {MessageIcon::Information, MessageButtons::Ok},
-    }};
-    const std::array<const char*, 3> texts = {"Are you sure you want to start measurement?",
-                                              "An error occured. (Connection error)",
-                                              "Connection established."};
-    for (std::size_t index = 0; index < boxes.size(); ++index) {
-        EXPECT_EQ(boxes[index].text, texts[index]);
-        EXPECT_EQ(boxes[index].caption, "QIRO-7");
-        EXPECT_EQ(boxes[index].icon, expected[index].first);
-        EXPECT_EQ(boxes[index].buttons, expected[index].second);
-        EXPECT_EQ(boxes[index].owner, static_cast<QWidget*>(&window));
-    }
-}
-
 struct PullCase {
     const char* interval;
     const char* count;
@@ -487,12 +462,6 @@ TEST_F(MainWindow, TheWorkersMessagesRunOnTheWindowThreadAndWaitForTheHandler) {
     EXPECT_EQ(operatorScript->Texts(),
               std::vector<std::string>{"The measurement has been completed."});
     EXPECT_TRUE(Enabled(IDC_START_STOP));
-}
-
-TEST_F(MainWindow, UnknownMessagesAreIgnored) {
-    window.SendAppMessage(0x8006);
-    window.SendAppMessage(0);
-    EXPECT_TRUE(operatorScript->Boxes().empty());
 }
 
 void MovePointerOver(QWidget* widget) {
