@@ -93,12 +93,19 @@ constexpr ControlTemplate kMainDialogControls[] = {
     {IDC_ANALOG_SLOW, RadioButton, "Slow", 253, 169, 31, 10, kLeadRadio},
     {IDC_ANALOG_FAST, RadioButton, "Fast", 303, 169, 30, 10, kRadio},
 };
+
+constexpr ControlTemplate kLogDialogControls[] = {
+    {IDC_LOG_CLOSE, PushButton, "Close", 259, 162, 50, 14, kButton},
+    {IDC_LOG_TEXT, Edit, "", 7, 7, 302, 154, kListBox},
+};
 // clang-format on
 
 constexpr DialogTemplate kDialogTemplates[] = {
     {IDD_QIRO7_DIALOG, "QIRO-7", 530, 362, "MS Shell Dlg", 8,
      kDialogCaption | kDialogSystemMenu | kDialogModalFrame | kDialogAppWindow | kDialogVisible,
      kMainDialogControls},
+    {IDD_LOG_DIALOG, "Log", 316, 183, "MS Shell Dlg", 8,
+     kDialogCaption | kDialogSystemMenu | kDialogModalFrame, kLogDialogControls},
 };
 
 bool StartsGroup(const ControlTemplate& control) {

@@ -67,6 +67,10 @@ inline constexpr int IDC_AUTO_POWER_OFF_30 = 1109;
 inline constexpr int IDC_ANALOG_FAST = 1110;
 inline constexpr int IDC_ANALOG_SLOW = 1111;
 
+// Log window (template 104).
+inline constexpr int IDC_LOG_CLOSE = 2;
+inline constexpr int IDC_LOG_TEXT = 1104;
+
 enum class ControlKind { PushButton, RadioButton, CheckBox, Edit, Label, GroupBox };
 
 // Style bits of a control, named after what they mean to the window.
