@@ -94,6 +94,29 @@ constexpr ControlTemplate kMainDialogControls[] = {
     {IDC_ANALOG_FAST, RadioButton, "Fast", 303, 169, 30, 10, kRadio},
 };
 
+constexpr ControlTemplate kGraphDialogControls[] = {
+    {IDC_STATIC, GroupBox, "Data Type", 12, 13, 251, 33, 0},
+    {IDC_IRRADIANCE, RadioButton, "Irradiance", 17, 25, 56, 14, kLeadRadio},
+    {IDC_INTEGRAL_IRRADIANCE, RadioButton, "Integral irradiance", 90, 25, 76, 14, kRadio},
+    {IDC_PEAK_IRRADIANCE, RadioButton, "Peak Irradiance", 172, 25, 76, 14, kRadio},
+    {IDC_STATIC, GroupBox, "Data Count", 270, 13, 152, 32, kGroupStart},
+    {IDC_COUNT_ALL, RadioButton, "ALL", 277, 29, 27, 10, kLeadRadio},
+    {IDC_COUNT_RANGE, RadioButton, "", 307, 29, 16, 10, kRadio},
+    {IDC_COUNT_FROM, Edit, "", 323, 26, 39, 14, kBorder | kTabStop | kGroupStart},
+    {IDC_STATIC, Label, "-", 367, 28, 8, 8, 0},
+    {IDC_COUNT_TO, Edit, "", 376, 25, 39, 14, kBorder | kTabStop},
+    {IDC_SETTING, PushButton, "Setting", 426, 25, 50, 14, kGroupStart},
+    {IDC_REALTIME_GRAPH, Label, "", 7, 57, 564, 267, kGroupStart},
+    {IDC_GRAPH_CLOSE, PushButton, "Close", 521, 332, 50, 14, kTabStop},
+    {IDC_STATIC, GroupBox, "", 7, 7, 473, 43, 0},
+    {IDC_GRAPH_START_STOP, PushButton, "Start/Stop", 427, 332, 50, 14, kGroupStart},
+    {IDC_STATIC, GroupBox, "", 484, 7, 88, 42, 0},
+    {IDC_STATIC, Label, "Interval", 490, 18, 26, 8, 0},
+    {IDC_STATIC, Label, "Count", 490, 31, 20, 8, 0},
+    {IDC_GRAPH_INTERVAL, Label, "xxxx [s]", 524, 18, 41, 8, kRightAligned | kGroupStart},
+    {IDC_GRAPH_COUNT, Label, "xxxxxx", 521, 31, 34, 8, kRightAligned | kGroupStart},
+};
+
 constexpr ControlTemplate kLogDialogControls[] = {
     {IDC_LOG_CLOSE, PushButton, "Close", 259, 162, 50, 14, kButton},
     {IDC_LOG_TEXT, Edit, "", 7, 7, 302, 154, kListBox},
@@ -104,6 +127,8 @@ constexpr DialogTemplate kDialogTemplates[] = {
     {IDD_QIRO7_DIALOG, "QIRO-7", 530, 362, "MS Shell Dlg", 8,
      kDialogCaption | kDialogSystemMenu | kDialogModalFrame | kDialogAppWindow | kDialogVisible,
      kMainDialogControls},
+    {IDD_GRAPH_DIALOG, "", 578, 353, "MS Shell Dlg", 8,
+     kDialogCaption | kDialogSystemMenu | kDialogModalFrame, kGraphDialogControls},
     {IDD_LOG_DIALOG, "Log", 316, 183, "MS Shell Dlg", 8,
      kDialogCaption | kDialogSystemMenu | kDialogModalFrame, kLogDialogControls},
 };

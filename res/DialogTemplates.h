@@ -67,6 +67,21 @@ inline constexpr int IDC_AUTO_POWER_OFF_30 = 1109;
 inline constexpr int IDC_ANALOG_FAST = 1110;
 inline constexpr int IDC_ANALOG_SLOW = 1111;
 
+// Graph window (template 103).
+inline constexpr int IDC_GRAPH_CLOSE = 2;
+inline constexpr int IDC_IRRADIANCE = 1082;
+inline constexpr int IDC_INTEGRAL_IRRADIANCE = 1083;
+inline constexpr int IDC_PEAK_IRRADIANCE = 1084;
+inline constexpr int IDC_REALTIME_GRAPH = 1093;
+inline constexpr int IDC_COUNT_ALL = 1094;
+inline constexpr int IDC_COUNT_RANGE = 1095;
+inline constexpr int IDC_COUNT_TO = 1096;
+inline constexpr int IDC_COUNT_FROM = 1097;
+inline constexpr int IDC_SETTING = 1098;
+inline constexpr int IDC_GRAPH_START_STOP = 1099;
+inline constexpr int IDC_GRAPH_COUNT = 1102;
+inline constexpr int IDC_GRAPH_INTERVAL = 1103;
+
 // Log window (template 104).
 inline constexpr int IDC_LOG_CLOSE = 2;
 inline constexpr int IDC_LOG_TEXT = 1104;
