@@ -140,16 +140,14 @@ bool MeasurementRun::SendStopIfRequested() {
     return true;
 }
 
-// The stop exchange reads from the same pipe as the stream, so whatever it collected is
-// stream text too and goes back into the stream ahead of later packets. Its result is not
-// examined: the run still waits for "END".
+// The "STP" exchange of StopMeasurement, run through the channel's own steps because the
+// worker needs all the text the reply read collected, not just its first line: it reads from
+// the stream's pipe, so that text is stream text too and goes back into the stream ahead of
+// later packets. The outcome is not examined: the run still waits for "END".
 void MeasurementRun::SendStop() {
-    std::string firstLine;
     std::string collected;
-    if (instrument.StopMeasurement(firstLine) == ExchangeResult::kSuccess) {
-        collected = firstLine + '\r';
-    } else {
-        collected = firstLine;
+    if (instrument.SendCommand("STP") != 0) {
+        instrument.ReadReplyLine(false, collected, false);
     }
     collected += instrument.TakePendingText();
     stream.AppendStopReply(collected);
