@@ -35,6 +35,10 @@ public:
 
     std::string GetProductId() const { return productIdText; }
     std::string GetVendorId() const { return vendorIdText; }
+    // Endpoint addresses the last Open classified; 0 where it found none.
+    std::uint8_t GetBulkInPipe() const { return bulkInPipe; }
+    std::uint8_t GetBulkOutPipe() const { return bulkOutPipe; }
+    std::uint8_t GetInterruptPipe() const { return interruptPipe; }
     bool IsOpen() const { return fileHandle != nullptr || winUsbHandle != nullptr; }
 
 private:

@@ -1,0 +1,114 @@
+// Instruments on an emulated USB bus, so that the libusb driver can be tested end to end.
+// umockdev's preload library stands in for the kernel's usbfs; each emulated device's ioctls
+// are answered by a handler that passes bulk OUT bytes to a SimulatedInstrument and completes
+// bulk IN transfers with its packets. A read the firmware has nothing for stays pending until
+// a packet is due or libusb discards it at its time-out.
+//
+// Threads: the handler runs on umockdev's own thread and never blocks. Build, attach and
+// destroy on the test thread; the observation and control calls may come from any thread.
+// Linux only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/SimulatedInstrument.h"
+
+// The endpoints of interface 0, alternate setting 0.
+enum class EndpointLayout {
+    BulkPair,                // bulk IN 0x81 and bulk OUT 0x01, 64 bytes each
+    BulkPairAndInterrupt,    // and an interrupt IN 0x83
+    BulkPairAndIsochronous,  // and an isochronous IN 0x83
+    NoBulkOut,               // bulk IN 0x81 and a second bulk IN 0x82
+};
+
+struct EmulatedDeviceOptions {
+    std::string product = "QIRO-7";
+    EndpointLayout endpoints = EndpointLayout::BulkPair;
+    std::uint16_t vendorId = 0x0a1b;
+    std::uint16_t productId = 0x7c07;
+    std::string boundKernelDriver;  // a kernel driver holding interface 0; empty: none
+    bool claimRefused = false;      // the interface is busy
+    SimulatedInstrument::ClockMode clock = SimulatedInstrument::ClockMode::Fast;
+};
+
+class EmulatedInstrument {
+public:
+    static constexpr std::uint8_t kBulkIn = 0x81;
+    static constexpr std::uint8_t kBulkOut = 0x01;
+    static constexpr std::uint8_t kExtraEndpoint = 0x83;
+
+    ~EmulatedInstrument();
+    EmulatedInstrument(const EmulatedInstrument&) = delete;
+    EmulatedInstrument& operator=(const EmulatedInstrument&) = delete;
+
+    // The firmware under the device's lock, held until the returned object dies: use it in
+    // one expression, e.g. device.Firmware()->SetIdleReads(...).
+    class LockedFirmware {
+    public:
+        SimulatedInstrument* operator->() const { return firmware; }
+        SimulatedInstrument& operator*() const { return *firmware; }
+
+    private:
+        friend class EmulatedInstrument;
+        LockedFirmware(std::mutex& mutex, SimulatedInstrument& target)
+            : lock(mutex), firmware(&target) {}
+        std::unique_lock<std::mutex> lock;
+        SimulatedInstrument* firmware;
+    };
+    LockedFirmware Firmware();
+
+    // Every request line the firmware received, without its CR.
+    std::vector<std::string> RequestLog();
+    // What happened to interface 0, in order: "claim", "claim refused", "release",
+    // "detach <driver>", "reattach".
+    std::vector<std::string> InterfaceEvents();
+    // Bulk IN transfers waiting for a packet now.
+    std::size_t PendingReads();
+    // Bulk IN transfers that libusb cancelled (its time-out) since the device was attached.
+    std::size_t DiscardedReads();
+
+    std::uint8_t Address() const { return address; }
+    std::string DeviceNode() const;
+
+    struct Handler;  // the usbfs side, shared with umockdev's thread
+
+private:
+    friend class EmulatedUsbBus;
+    EmulatedInstrument(const EmulatedDeviceOptions& options, std::uint8_t deviceAddress);
+
+    std::uint8_t address;
+    std::unique_ptr<Handler> handler;
+};
+
+// One emulated bus (umockdev's testbed) with the devices attached to it. Attach every device
+// before the USB driver under test is created: libusb enumerates when it starts.
+class EmulatedUsbBus {
+public:
+    EmulatedUsbBus();
+    ~EmulatedUsbBus();
+    EmulatedUsbBus(const EmulatedUsbBus&) = delete;
+    EmulatedUsbBus& operator=(const EmulatedUsbBus&) = delete;
+
+    // Adds a device at port n and address n + 1 of bus 1 (n = 1, 2, ...). Null on failure,
+    // with the reason in LastError().
+    EmulatedInstrument* Attach(const EmulatedDeviceOptions& options = {});
+    const std::string& LastError() const { return lastError; }
+
+private:
+    struct Testbed;
+    std::unique_ptr<Testbed> testbed;
+    std::vector<std::unique_ptr<EmulatedInstrument>> devices;
+    std::string lastError;
+};
+
+// Call first thing in main(): re-executes the program under umockdev's preload library unless
+// it already runs under it, and lets sanitizer builds accept the preload. Returns when the
+// preload is active, or when it cannot be (library missing, exec failed); then
+// UmockdevPreloadActive() is false and the emulated tests skip.
+void EnsureUmockdevPreload(char** argv);
+bool UmockdevPreloadActive();
