@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Cross-builds the Qt-free core and every test suite for Windows x64 (mingw-w64, static
+# runtime) and runs each Windows test executable once under Wine, headless. Installs the
+# Debian packages it needs when they are missing. Needs no display and no standard input.
+#
+# Build folder: build-win/ in the repository, or $QIRO7_WIN_BUILD_DIR. The Wine prefix lives
+# inside it. Closing line: "windows: N passed, N failed, N skipped"; the exit status is non-zero
+# when any test failed or any suite did not finish.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_dir="${QIRO7_WIN_BUILD_DIR:-$root/build-win}"
+suite_timeout_s=300
+
+packages=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix wine wine64)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing_packages() {
+    local missing=() package
+    for package in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    if [ "${#missing[@]}" -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+    fi
+}
+
+build() {
+    cmake -S "$root" -B "$build_dir" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64-posix.cmake" \
+        -DCMAKE_BUILD_TYPE="${QIRO7_BUILD_TYPE:-RelWithDebInfo}" \
+        -DQIRO7_WERROR=ON ${QIRO7_CMAKE_ARGS:-}
+    cmake --build "$build_dir" --parallel "$(nproc)"
+}
+
+start_wine() {
+    export WINEPREFIX="$build_dir/wineprefix"
+    export WINEARCH=win64
+    export WINEDEBUG=-all
+    # No Mono or Gecko: their installers would ask for a download.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY WAYLAND_DISPLAY
+    mkdir -p "$WINEPREFIX"
+    # One server for the whole run, so each suite starts quickly and children share it.
+    wineserver -p
+    trap 'wineserver -k 2>/dev/null || true' EXIT
+    wineboot -i >/dev/null 2>&1 </dev/null
+}
+
+# The count on gtest's summary line of the given pattern, or nothing when it is missing.
+summary_count() {
+    local pattern="$1" log="$2"
+    sed -n "s/^${pattern}.*/\1/p" "$log" | tail -n 1
+}
+
+run_suites() {
+    local suites=() exe name log status ran passed failed skipped
+    mapfile -t suites < <(find "$build_dir/tests" -name '*_tests.exe' -type f | sort)
+    if [ "${#suites[@]}" -eq 0 ]; then
+        echo "No Windows test executable was built."
+        echo "windows: 0 passed, 1 failed"
+        return 1
+    fi
+    mkdir -p "$build_dir/test-logs"
+    local total_passed=0 total_failed=0 total_skipped=0 broken=0
+    for exe in "${suites[@]}"; do
+        name="$(basename "$exe" .exe)"
+        log="$build_dir/test-logs/$name.log"
+        status=0
+        (cd "$(dirname "$exe")" &&
+            timeout "$suite_timeout_s" wine "$exe" --gtest_brief=1 --gtest_color=no) \
+            >"$log" 2>&1 </dev/null || status=$?
+        ran="$(summary_count '\[==========\] \([0-9][0-9]*\) tests\{0,1\} from' "$log")"
+        passed="$(summary_count '\[  PASSED  \] \([0-9][0-9]*\) test' "$log")"
+        skipped="$(summary_count '\[  SKIPPED \] \([0-9][0-9]*\) test' "$log")"
+        passed="${passed:-0}"
+        skipped="${skipped:-0}"
+        if [ -z "$ran" ]; then
+            # Crashed, hung or refused to start: the suite as a whole counts as one failure.
+            failed=1
+            broken=$((broken + 1))
+            echo "$name: ended with status $status before reporting a result (log: $log)"
+            tail -n 20 "$log"
+        else
+            failed=$((ran - passed - skipped))
+            if [ "$failed" -eq 0 ] && [ "$status" -ne 0 ]; then
+                failed=1
+                broken=$((broken + 1))
+                echo "$name: all tests passed but it ended with status $status (log: $log)"
+            elif [ "$failed" -gt 0 ]; then
+                grep -E -A8 'Failure$' "$log" | head -n 80 || true
+            fi
+        fi
+        echo "$name: $passed passed, $failed failed, $skipped skipped"
+        total_passed=$((total_passed + passed))
+        total_failed=$((total_failed + failed))
+        total_skipped=$((total_skipped + skipped))
+    done
+    echo "windows: $total_passed passed, $total_failed failed, $total_skipped skipped"
+    [ "$total_failed" -eq 0 ] && [ "$broken" -eq 0 ]
+}
+
+install_missing_packages
+build
+start_wine
+run_suites
