@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/WindowTitle.h"
 #include "res/VersionInfo.h"
 #include "tests/windows/ChildProcess.h"
 
@@ -24,10 +25,7 @@ std::vector<BYTE> OwnVersionBlock() {
 }
 
 TEST(VersionResourceTest, TheTitleIsBuiltFromTheExecutablesOwnResource) {
-    const std::optional<std::string> description = QueryVersionString("FileDescription");
-    const std::optional<std::string> version = QueryVersionString("FileVersion");
-    ASSERT_TRUE(description && version);
-    EXPECT_EQ(*description + " ver " + *version, "QIRO-7 ver 1.1.0");
+    EXPECT_EQ(VersionWindowTitle(), "QIRO-7 ver 1.1.0");
 }
 
 TEST(VersionResourceTest, EveryStringFieldReadsBack) {
