@@ -10,7 +10,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool fonts-dejavu-core locales
-    umockdev libumockdev-dev
+    umockdev libumockdev-dev dbus-daemon at-spi2-core
 )
 
 missing=()

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "link/LibusbDriver.h"
@@ -55,3 +58,21 @@ protected:
 private:
     SleepFunction previousSleep = nullptr;
 };
+
+// A stream line "irradiance integral peak", each a number as the instrument writes it.
+inline bool IsInstrumentReading(const std::string& line) {
+    std::size_t fields = 0;
+    std::size_t start = 0;
+    while (start <= line.size()) {
+        const std::size_t space = std::min(line.find(' ', start), line.size());
+        const std::string field = line.substr(start, space - start);
+        char* end = nullptr;
+        std::strtod(field.c_str(), &end);
+        if (field.empty() || end != field.c_str() + field.size()) {
+            return false;
+        }
+        ++fields;
+        start = space + 1;
+    }
+    return fields == 3;
+}

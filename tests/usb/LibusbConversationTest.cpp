@@ -135,6 +135,10 @@ struct PacketMode {
     IdleReads idleReads;
 };
 
+void PrintTo(const PacketMode& value, std::ostream* out) {
+    *out << value.name;
+}
+
 class ConnectOverLibusb : public EmulatedUsbTest,
                           public ::testing::WithParamInterface<PacketMode> {};
 
@@ -235,29 +239,15 @@ bool NextStreamLine(CInstrument& link, StreamLineAssembler& stream, std::string&
     }
 }
 
-// "irradiance integral peak", each a number as the instrument writes it.
-bool IsReading(const std::string& line) {
-    std::size_t fields = 0;
-    std::size_t start = 0;
-    while (start <= line.size()) {
-        const std::size_t space = std::min(line.find(' ', start), line.size());
-        const std::string field = line.substr(start, space - start);
-        char* end = nullptr;
-        std::strtod(field.c_str(), &end);
-        if (field.empty() || end != field.c_str() + field.size()) {
-            return false;
-        }
-        ++fields;
-        start = space + 1;
-    }
-    return fields == 3;
-}
-
 struct StreamMode {
     const char* name;
     Packetisation packetisation;
     std::size_t packetBytes;
 };
+
+void PrintTo(const StreamMode& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class StreamOverLibusb : public EmulatedUsbTest,
                          public ::testing::WithParamInterface<StreamMode> {};
@@ -276,7 +266,7 @@ TEST_P(StreamOverLibusb, ReadingsFlowOverTheOpenLinkUntilStopAndEnd) {
     std::string line;
     while (readings < kReadingsBeforeStop) {
         ASSERT_TRUE(NextStreamLine(worker, stream, line)) << "reading " << readings;
-        EXPECT_TRUE(IsReading(line)) << line;
+        EXPECT_TRUE(IsInstrumentReading(line)) << line;
         ++readings;
     }
     std::string stopFirstLine;
@@ -286,7 +276,7 @@ TEST_P(StreamOverLibusb, ReadingsFlowOverTheOpenLinkUntilStopAndEnd) {
     while (line != "END" && afterStop.size() < 100) {
         ASSERT_TRUE(NextStreamLine(worker, stream, line));
         afterStop.push_back(line);
-        readings += IsReading(line) ? 1 : 0;
+        readings += IsInstrumentReading(line) ? 1 : 0;
     }
     worker.CloseLink();
 
@@ -314,6 +304,10 @@ struct SilentCase {
     int (*converse)(CInstrument&);
     int expected;
 };
+
+void PrintTo(const SilentCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class SilentFirmware : public EmulatedUsbTest, public ::testing::WithParamInterface<SilentCase> {};
 

@@ -33,6 +33,10 @@ struct RecognitionCase {
     Events events;  // on interface 0, once the device is closed again
 };
 
+void PrintTo(const RecognitionCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
 EmulatedDeviceOptions WithProduct(const char* product) {
     EmulatedDeviceOptions options;
     options.product = product;
@@ -130,6 +134,10 @@ struct PairCase {
     bool secondIsInstrument;
 };
 
+void PrintTo(const PairCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
 class TwoDevices : public EmulatedUsbTest, public ::testing::WithParamInterface<PairCase> {};
 
 TEST_P(TwoDevices, EveryOperationTalksToTheFirstInstrumentEnumerated) {
@@ -176,6 +184,10 @@ struct HandoverCase {
     bool opens;
     Events events;
 };
+
+void PrintTo(const HandoverCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class KernelDriverHandover : public EmulatedUsbTest,
                              public ::testing::WithParamInterface<HandoverCase> {};
