@@ -77,6 +77,10 @@ public:
     int WriteConditions();
     int WriteConditionsAndReread();
     int CompareConditions();
+    // Save's write after its checks, also the rewrite before a run: a validationMode 1 pull
+    // (0 when it fails, state unchanged), Busy, WriteConditionsAndReread, then Connected with
+    // string 141 (1), or Disconnected without a box of its own (-1).
+    int RewriteConditions();
     int PrepareOutputFile(std::string& path);
     int OpenRunOutputFile(const std::string& path);
     void CloseRunOutputFile();
@@ -116,6 +120,9 @@ private:
     void EndRunOutput();
     // The reaction to a run that the instrument aborted: reads and reports its error code.
     void ReactToMeasurementError();
+    // Runs "ERR"; on success stores the code in lastErrorCode and pushes it to the label. The
+    // code is what the read handed back, also when it failed.
+    bool ReadLastErrorCode(std::string& code);
     // The graph window's Start/Stop takes the caption and enabled state of "start/stop".
     void CopyStartStopToGraphWindow();
     // Start/Stop of a visible graph window reads "Start" (true) or "Stop".
