@@ -100,8 +100,10 @@ void CGraphDlg::ShowRunSamples(const std::vector<MeasurementSample>& samples) {
     SetCountText();
 }
 
-void CGraphDlg::AddRunSample(const MeasurementSample& sample) {
-    graphControl.AppendEntry(sample);
+void CGraphDlg::AddRunSample(const MeasurementSample& sample, std::size_t number) {
+    if (!graphControl.AppendEntryNumber(sample, number)) {
+        return;
+    }
     const std::string text = CountText(graphControl.GetEntryCount());
     InvokeOnWindowThread([this, &text] { countLabel->setText(ToQString(text)); });
 }

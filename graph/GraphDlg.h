@@ -4,8 +4,8 @@
 // all samples or a range of sample numbers, and starts or stops a run through the main window.
 // "Close" only hides it; the close box is greyed, Esc and Enter do nothing.
 //
-// Threads: AddRunSample runs on the measurement worker thread; everything else on the window
-// thread.
+// Threads: AddRunSample may run on the measurement worker thread; everything else on the
+// window thread.
 #pragma once
 
 #include <string>
@@ -32,9 +32,11 @@ public:
     void ResetForRun(double intervalMs);
     // The graph holds the origin entry and a copy of these, then the count text follows.
     void ShowRunSamples(const std::vector<MeasurementSample>& samples);
-    // Worker thread: appends a copy to the graph; the count text follows on the window thread,
-    // and this returns when it is set.
-    void AddRunSample(const MeasurementSample& sample);
+    // Sample `number` (counted from 1) of the run: a copy goes to the graph unless the graph
+    // holds that many samples already (a reload took it in while the sample was on its way),
+    // and the count text follows on the window thread. Any thread; from another one it returns
+    // once the text is set.
+    void AddRunSample(const MeasurementSample& sample, std::size_t number);
     // "Start" when start is true, else "Stop".
     void SetStartCaption(bool start);
     void ShowGraphWindow(bool show);

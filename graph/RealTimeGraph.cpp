@@ -87,6 +87,19 @@ void CRealTimeGraph::AppendEntry(const MeasurementSample& sample) {
     RequestRepaint();
 }
 
+bool CRealTimeGraph::AppendEntryNumber(const MeasurementSample& sample, std::size_t number) {
+    MeasurementSample copy = CopyOf(sample);
+    {
+        const std::lock_guard lock(entriesMutex);
+        if (entries.size() > number) {
+            return false;
+        }
+        entries.push_back(std::move(copy));
+    }
+    RequestRepaint();
+    return true;
+}
+
 void CRealTimeGraph::SetRange(int mode, double from, double to) {
     countMode = mode;
     rangeFrom = from;

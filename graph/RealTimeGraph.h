@@ -35,6 +35,9 @@ public:
     void LoadEntries(const std::vector<MeasurementSample>& samples);
     // Any thread: appends a copy and asks for a repaint.
     void AppendEntry(const MeasurementSample& sample);
+    // Any thread: the same for the sample that follows `number - 1` received ones; nothing
+    // when the list holds `number` received samples or more already. True when appended.
+    bool AppendEntryNumber(const MeasurementSample& sample, std::size_t number);
     // No repaint: the caller asks for one when it has set everything.
     void SetRange(int mode, double from, double to);
     void SetDataType(int selectedDataType);
