@@ -57,44 +57,31 @@ std::vector<EndpointDescription> EndpointsOf(EndpointLayout layout) {
     return {bulkIn, bulkOut};
 }
 
+void AppendWord(std::vector<std::uint8_t>& bytes, std::uint16_t value) {
+    bytes.insert(bytes.end(), {Low(value), High(value)});
+}
+
+// USB 2.0, class per interface, 64-byte control endpoint; strings 1 to 3; one configuration.
 std::vector<std::uint8_t> DeviceDescriptor(const EmulatedDeviceOptions& options) {
-    return {18,
-            1,
-            0x00,
-            0x02,
-            0,
-            0,
-            0,
-            64,
-            Low(options.vendorId),
-            High(options.vendorId),
-            Low(options.productId),
-            High(options.productId),
-            0x00,
-            0x01,
-            1,
-            2,
-            3,
-            1};
+    std::vector<std::uint8_t> bytes = {18, 1, 0x00, 0x02, 0, 0, 0, 64};
+    AppendWord(bytes, options.vendorId);
+    AppendWord(bytes, options.productId);
+    bytes.insert(bytes.end(), {0x00, 0x01, 1, 2, 3, 1});
+    return bytes;
 }
 
 // One configuration with one vendor-specific interface 0.
 std::vector<std::uint8_t> ConfigDescriptor(const EmulatedDeviceOptions& options) {
     const std::vector<EndpointDescription> endpoints = EndpointsOf(options.endpoints);
-    const auto total = static_cast<std::uint16_t>(9 + 9 + 7 * endpoints.size());
-    std::vector<std::uint8_t> bytes = {9,          2,
-                                       Low(total), High(total),
-                                       1,          1,
-                                       0,          0x80,
-                                       50,         9,
-                                       4,          0,
-                                       0,          static_cast<std::uint8_t>(endpoints.size()),
-                                       0xff,       0,
-                                       0,          0};
+    const auto endpointCount = static_cast<std::uint8_t>(endpoints.size());
+    std::vector<std::uint8_t> bytes = {9, 2};
+    AppendWord(bytes, static_cast<std::uint16_t>(9 + 9 + 7 * endpointCount));
+    bytes.insert(bytes.end(), {1, 1, 0, 0x80, 50});
+    bytes.insert(bytes.end(), {9, 4, 0, 0, endpointCount, 0xff, 0, 0, 0});
     for (const EndpointDescription& endpoint : endpoints) {
-        bytes.insert(bytes.end(),
-                     {7, 5, endpoint.address, endpoint.attributes, Low(endpoint.maxPacketSize),
-                      High(endpoint.maxPacketSize), endpoint.interval});
+        bytes.insert(bytes.end(), {7, 5, endpoint.address, endpoint.attributes});
+        AppendWord(bytes, endpoint.maxPacketSize);
+        bytes.push_back(endpoint.interval);
     }
     return bytes;
 }
@@ -131,7 +118,7 @@ std::string DeviceNodeOf(std::uint8_t address) {
     return node;
 }
 
-// What libusb reads from sysfs and udev: the device and its descriptors at port address - 1.
+// What libusb reads from sysfs and udev: the device at port address - 1 and its descriptors.
 std::string SysfsDescription(const EmulatedDeviceOptions& options, std::uint8_t address) {
     std::vector<std::uint8_t> descriptors = DeviceDescriptor(options);
     const std::vector<std::uint8_t> config = ConfigDescriptor(options);
@@ -139,15 +126,28 @@ std::string SysfsDescription(const EmulatedDeviceOptions& options, std::uint8_t 
     const std::string hex = Hex(descriptors);
     const std::string node = DeviceNodeOf(address);
     const std::string number = std::to_string(address);
-    const std::string port = std::to_string(address - 1);
-    return "P: /devices/pci0000:00/0000:00:14.0/usb1/1-" + port + "\n" + "N: " + node.substr(5) +
-           "=" + hex + "\n" +  //
-           "E: DEVNAME=" + node + "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n" +
-           "E: BUSNUM=001\nE: DEVNUM=" + node.substr(node.size() - 3) + "\n" +
-           "E: MAJOR=189\nE: MINOR=" + std::to_string(address - 1) + "\n" +
-           "A: busnum=1\\n\nA: devnum=" + number + "\\n\nA: speed=480\\n\n" +
-           "A: bConfigurationValue=1\\n\nA: dev=189:" + std::to_string(address - 1) + "\\n\n" +
-           "H: descriptors=" + hex + "\n";
+    const std::vector<std::string> lines = {
+        "P: /devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(address - 1),
+        "N: " + node.substr(std::strlen("/dev/")) + "=" + hex,
+        "E: DEVNAME=" + node,
+        "E: DEVTYPE=usb_device",
+        "E: SUBSYSTEM=usb",
+        "E: BUSNUM=001",
+        "E: DEVNUM=" + node.substr(node.size() - 3),
+        "E: MAJOR=189",
+        "E: MINOR=" + number,
+        "A: busnum=1\\n",
+        "A: devnum=" + number + "\\n",
+        "A: speed=480\\n",
+        "A: bConfigurationValue=1\\n",
+        "A: dev=189:" + number + "\\n",
+        "H: descriptors=" + hex,
+    };
+    std::string description;
+    for (const std::string& line : lines) {
+        description += line + "\n";
+    }
+    return description;
 }
 
 // One usbfs request block of a client process, resolved into this process.
@@ -185,9 +185,9 @@ std::string_view AsText(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-// Every member is guarded by `mutex`, except `base`, which only the test thread touches.
+// The mutable members are guarded by `mutex`; `base` is touched by the test thread only.
 struct EmulatedInstrument::Handler {
-    Handler(const EmulatedDeviceOptions& deviceOptions)
+    explicit Handler(const EmulatedDeviceOptions& deviceOptions)
         : options(deviceOptions),
           boundKernelDriver(deviceOptions.boundKernelDriver),
           firmware(deviceOptions.clock),

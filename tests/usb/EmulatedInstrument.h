@@ -75,10 +75,10 @@ public:
     std::uint8_t Address() const { return address; }
     std::string DeviceNode() const;
 
-    struct Handler;  // the usbfs side, shared with umockdev's thread
-
 private:
     friend class EmulatedUsbBus;
+    struct Handler;  // the usbfs side, shared with umockdev's thread
+
     EmulatedInstrument(const EmulatedDeviceOptions& options, std::uint8_t deviceAddress);
 
     std::uint8_t address;
