@@ -1,22 +1,114 @@
 // CSV output: choosing the file, preparing it, the run's automatic output and the manual one.
-// Not written yet: the handlers do nothing and every service reports failure.
+// Window thread, except the run's line writing in AppendSample.
+#include <QWidget>
+
+#include "app/MessageBoxes.h"
 #include "app/Qiro7Dlg.h"
+#include "app/WaitCursor.h"
+#include "res/StringTable.h"
 
-void CQiro7Dlg::OnBrowse() {}
+namespace {
 
-void CQiro7Dlg::OnOutput() {}
+constexpr const char* kCsvFileFilter = "csv file(*.csv)|*.csv|all file(*.*)|*.*||";
 
+}  // namespace
+
+void CQiro7Dlg::OnBrowse() {
+    UpdateData(true);
+    SaveFileRequest request;
+    request.filter = kCsvFileFilter;
+    request.defaultExtension = "csv";
+    request.initialFileName = ControlText(IDC_CSV_FILE_NAME);
+    request.promptOverwrite = true;
+    request.owner = static_cast<QWidget*>(this);
+    std::string chosen;
+    if (!ActiveModalInteraction()->ChooseSaveFileName(request, chosen)) {
+        return;
+    }
+    SetControlText(IDC_CSV_FILE_NAME, chosen);
+    UpdateData(false);
+}
+
+void CQiro7Dlg::OnOutput() {
+    std::string path;
+    if (PrepareOutputFile(path) == 0) {
+        return;
+    }
+    WaitCursor wait;
+    if (WriteCsvFile(path) != 0) {
+        ShowInfo(IDS_FILE_SAVED);
+    }
+}
+
+// Leaves an empty file of the box's name, so the file will hold exactly one run.
 int CQiro7Dlg::PrepareOutputFile(std::string& path) {
-    path.clear();
-    return 0;
+    const std::string name = ControlText(IDC_CSV_FILE_NAME);
+    if (name.empty()) {
+        ShowError(IDS_INPUT_FILE_NAME);
+        return 0;
+    }
+    if (PathExists(name)) {
+        if (AskYesNo(IDS_CONFIRM_REPLACE_FILE) == MessageAnswer::No) {
+            return 0;
+        }
+        if (const std::error_code error = DeleteFileOnly(name)) {
+            ShowSystemError(error, static_cast<QWidget*>(this));
+            return 0;
+        }
+    }
+    std::error_code error;
+    std::unique_ptr<CsvFile> file = CsvFile::Open(name, error);
+    path = FullPath(name);
+    SetControlText(IDC_CSV_FILE_NAME, path);
+    UpdateData(false);
+    if (file == nullptr) {
+        ShowSystemError(error, static_cast<QWidget*>(this));
+        return 0;
+    }
+    file->Close();
+    return 1;
 }
 
-int CQiro7Dlg::OpenRunOutputFile(const std::string&) {
-    return 0;
+int CQiro7Dlg::OpenRunOutputFile(const std::string& path) {
+    std::error_code error;
+    csvFile = CsvFile::Open(path, error);
+    if (csvFile == nullptr) {
+        ShowSystemError(error, static_cast<QWidget*>(this));
+        return 0;
+    }
+    return 1;
 }
 
-void CQiro7Dlg::CloseRunOutputFile() {}
+// A run whose file misses lines says so, so an incomplete file is never taken for a whole run.
+void CQiro7Dlg::CloseRunOutputFile() {
+    if (csvFile == nullptr) {
+        return;
+    }
+    const bool anyLineFailed = csvFile->AnyLineFailed();
+    csvFile->Close();
+    csvFile.reset();
+    if (anyLineFailed) {
+        ShowError(IDS_FILE_OUTPUT_FAILED);
+    }
+}
 
-int CQiro7Dlg::WriteCsvFile(const std::string&) {
-    return 0;
+// Lines already written stay in the file when a later one fails.
+int CQiro7Dlg::WriteCsvFile(const std::string& path) {
+    std::error_code error;
+    std::unique_ptr<CsvFile> file = CsvFile::Open(path, error);
+    if (file == nullptr) {
+        ShowSystemError(error, static_cast<QWidget*>(this));
+        return 0;
+    }
+    for (const MeasurementSample& sample : samples.Snapshot()) {
+        if (!file->WriteLine(sample)) {
+            ShowError(IDS_FILE_OUTPUT_FAILED);
+            return 0;
+        }
+    }
+    if (file->Close()) {
+        ShowError(IDS_FILE_OUTPUT_FAILED);
+        return 0;
+    }
+    return 1;
 }

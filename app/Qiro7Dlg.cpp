@@ -69,6 +69,7 @@ constexpr std::array kConditionGroups = {
 CQiro7Dlg::CQiro7Dlg(QWidget* parent) : CTemplateDialog(IDD_QIRO7_DIALOG, parent) {}
 
 CQiro7Dlg::~CQiro7Dlg() {
+    EndWorkerWithWindow();
     csvFile.reset();
 }
 

@@ -7,18 +7,20 @@
 // the measurement worker calls on its own thread (each says what it forwards).
 #pragma once
 
-#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/MeasurementConditions.h"
 #include "app/TemplateDialog.h"
 #include "app/UiState.h"
 #include "link/ModalInteraction.h"
+#include "measure/CsvFile.h"
 #include "measure/MeasurementWorker.h"
 #include "measure/SampleList.h"
 
 class CGraphDlg;
+class MeasurementRunLink;
 
 class CQiro7Dlg : public CTemplateDialog, public MeasurementWindow {
     Q_OBJECT
@@ -97,6 +99,10 @@ public:
     void SendAppMessage(unsigned message) override;
     bool SetsRunActiveBeforeStart() const override;
 
+    // True from the start of a run's worker until its thread procedure has returned. Window
+    // thread.
+    bool IsWorkerRunning() const;
+
 public slots:
     // Application messages; they take no parameters. Window thread (the worker reaches them
     // through SendAppMessage, a blocking queued call).
@@ -128,6 +134,17 @@ private:
     // Start/Stop of a visible graph window reads "Start" (true) or "Stop".
     void SetGraphStartCaption(bool start);
 
-    std::unique_ptr<std::ofstream> csvFile;  // the run's automatic output; null when none
+    // Creates the graph window if need be, prepares it for the new run and shows it.
+    void ShowGraphForRun();
+    // Sets runActive and starts the run's worker thread; a failed start ends as a failed run.
+    void StartWorker();
+    // A worker still running when the window goes is asked to stop, cut off from the window
+    // and waited for, so it never reaches a dead window. Destructor only.
+    void EndWorkerWithWindow();
+
+    std::unique_ptr<CsvFile> csvFile;  // the run's automatic output; null when none
+    // The running or last worker: its thread and its calls into this window.
+    std::shared_ptr<MeasurementRunLink> runLink;
+    std::thread workerThread;
     CGraphDlg* graphWindow = nullptr;
 };
