@@ -130,7 +130,7 @@ void CGraphDlg::OnSetting() {
         if (!ReadRangeEdit(IDC_COUNT_FROM, rangeStart) || !ReadRangeEdit(IDC_COUNT_TO, rangeEnd)) {
             return;
         }
-        // Both faults of the pair are reported at the start edit.
+        // An end above 9999 is reported at the start edit too.
         if (rangeStart > rangeEnd || rangeEnd > kRangeLast) {
             RejectRangeInput(IDC_COUNT_FROM);
             return;

@@ -23,8 +23,8 @@ class CGraphDlg : public CTemplateDialog {
     Q_OBJECT
 
 public:
-    // Created hidden. "Start/Stop" goes to parent as WM_APP_TOGGLE_MEAS when parent is a
-    // MeasurementWindow (the main window).
+    // Created hidden; the framework initialises the window when it is first shown. "Start/Stop"
+    // goes to parent as WM_APP_TOGGLE_MEAS when parent is a MeasurementWindow (the main window).
     explicit CGraphDlg(QWidget* parent);
     ~CGraphDlg() override;
 

@@ -5,6 +5,7 @@
 #include <QPolygon>
 #include <QThread>
 #include <cmath>
+#include <limits>
 
 #include "app/QtText.h"
 
@@ -79,12 +80,7 @@ void CRealTimeGraph::LoadEntries(const std::vector<MeasurementSample>& samples) 
 }
 
 void CRealTimeGraph::AppendEntry(const MeasurementSample& sample) {
-    MeasurementSample copy = CopyOf(sample);
-    {
-        const std::lock_guard lock(entriesMutex);
-        entries.push_back(std::move(copy));
-    }
-    RequestRepaint();
+    AppendEntryNumber(sample, std::numeric_limits<std::size_t>::max());
 }
 
 bool CRealTimeGraph::AppendEntryNumber(const MeasurementSample& sample, std::size_t number) {

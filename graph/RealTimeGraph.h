@@ -3,9 +3,9 @@
 // against time, double-buffered: every paint builds the whole picture off screen from
 // ComputeAxisScaling and copies it to the widget in one go.
 //
-// Threads: AppendEntry and GetEntryCount may be called from any thread (the measurement worker
-// appends); everything else runs on the window thread. One mutex guards the entry list, so a
-// paint never sees it change and an append never runs inside a reload.
+// Threads: AppendEntry, AppendEntryNumber and GetEntryCount may be called from any thread (the
+// measurement worker may append); everything else runs on the window thread. One mutex guards
+// the entry list, so a paint never sees it change and an append never runs inside a reload.
 #pragma once
 
 #include <QColor>
