@@ -154,18 +154,28 @@ int CInstrument::Exchange(bool openClose, const std::string& request, std::strin
         }
     };
     std::string reply;
-    int result = kSuccess;
-    if (SendCommand(request) == 0) {
-        result = kWriteFailed;
-    } else if (ReadReplyLine(false, reply, patient) == 0) {
-        result = kFirstReadFailed;
-    } else if (!FirstLineOf(reply, firstLine)) {
-        result = kFirstLineWithoutCr;
-    } else if (expectEnd) {
-        result = ReadSecondLine(secondLine);
+    int result = SendAndReadFirstReply(request, reply, patient);
+    if (result == kSuccess) {
+        FirstLineOf(reply, firstLine);
+        if (expectEnd) {
+            result = ReadSecondLine(secondLine);
+        }
     }
     closeIfOwned();
     return result;
+}
+
+int CInstrument::SendAndReadFirstReply(const std::string& request, std::string& reply,
+                                       bool patient) {
+    using namespace ExchangeResult;
+    reply.clear();
+    if (SendCommand(request) == 0) {
+        return kWriteFailed;
+    }
+    if (ReadReplyLine(false, reply, patient) == 0) {
+        return kFirstReadFailed;
+    }
+    return reply.find(kCr) == std::string::npos ? kFirstLineWithoutCr : kSuccess;
 }
 
 int CInstrument::ReadSecondLine(std::string& secondLine) {

@@ -78,8 +78,10 @@ public:
 
     // Opens the link and leaves it open for the stream, whatever the result.
     int StartMeasurement();
-    // Over the already open link; one reply line, handed out without its CR in firstLine.
-    int StopMeasurement(std::string& firstLine);
+    // "STP" over the already open link, one reply read: 0 or -2..-4. replyText is all the text
+    // that read handed out, CRs included: on the stream's pipe it may hold stream lines before
+    // the reply, or several lines when the read ended at the idle limit. The rest stays pending.
+    int StopMeasurement(std::string& replyText);
     // Shows its own two messages through the framework's message function.
     int Calibrate();
 
@@ -105,6 +107,9 @@ private:
     int WriteSetting(const std::string& request);
     // Opening-closing query expecting "OK" first and "END" last.
     int QueryData(const std::string& request, std::string& data);
+    // Steps of the write exchange up to its first reply read: 0, -2, -3 or -4; reply is the
+    // text the read handed out, CR included.
+    int SendAndReadFirstReply(const std::string& request, std::string& reply, bool patient);
     int ReadSecondLine(std::string& secondLine);
     // True when the loop ended on the end line; collected holds every line read, CRs included.
     bool CollectDataLines(const std::string& endLine, std::string& collected);

@@ -73,9 +73,8 @@ int CInstrument::StartMeasurement() {
     return Exchange(false, "CST", firstLine, secondLine, true, false);
 }
 
-int CInstrument::StopMeasurement(std::string& firstLine) {
-    std::string secondLine;
-    return Exchange(false, "STP", firstLine, secondLine, false, false);
+int CInstrument::StopMeasurement(std::string& replyText) {
+    return SendAndReadFirstReply("STP", replyText, false);
 }
 
 int CInstrument::Calibrate() {

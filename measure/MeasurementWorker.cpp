@@ -140,15 +140,12 @@ bool MeasurementRun::SendStopIfRequested() {
     return true;
 }
 
-// The "STP" exchange of StopMeasurement, run through the channel's own steps because the
-// worker needs all the text the reply read collected, not just its first line: it reads from
-// the stream's pipe, so that text is stream text too and goes back into the stream ahead of
-// later packets. The outcome is not examined: the run still waits for "END".
+// The stop's reply is read from the stream's pipe, so all the text it collected is stream text
+// too and goes back into the stream ahead of later packets. The outcome is not examined: the
+// run still waits for "END".
 void MeasurementRun::SendStop() {
     std::string collected;
-    if (instrument.SendCommand("STP") != 0) {
-        instrument.ReadReplyLine(false, collected, false);
-    }
+    instrument.StopMeasurement(collected);
     collected += instrument.TakePendingText();
     stream.AppendStopReply(collected);
     window.SendAppMessage(WM_APP_MEAS_STOPPING);

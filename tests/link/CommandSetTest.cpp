@@ -167,7 +167,7 @@ struct StopCase {
     const char* name;
     std::vector<std::string> packets;
     int expectedCode;
-    std::string expectedFirstLine;
+    std::string expectedReplyText;
     std::string expectedPending;
 };
 
@@ -179,9 +179,9 @@ TEST_P(StopMeasurementReplies, ReadOneLineOverTheOpenLink) {
     std::string productId;
     ASSERT_EQ(instrument.OpenLink(productId), 1);
     device->QueuePackets(c.packets);
-    std::string firstLine;
-    EXPECT_EQ(instrument.StopMeasurement(firstLine), c.expectedCode);
-    EXPECT_EQ(firstLine, c.expectedFirstLine);
+    std::string replyText;
+    EXPECT_EQ(instrument.StopMeasurement(replyText), c.expectedCode);
+    EXPECT_EQ(replyText, c.expectedReplyText);
     EXPECT_EQ(instrument.PendingText(), c.expectedPending);
     EXPECT_EQ(Requests(), std::vector<std::string>{"STP\r"});
     EXPECT_TRUE(instrument.IsOpen());
@@ -190,15 +190,29 @@ TEST_P(StopMeasurementReplies, ReadOneLineOverTheOpenLink) {
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, StopMeasurementReplies,
-    ::testing::Values(StopCase{"No", {"NO\r"}, kSuccess, "NO", ""},
-                      StopCase{"OkAndItsLine", {"OK\rEND\r"}, kSuccess, "OK", "END\r"},
+    ::testing::Values(StopCase{"No", {"NO\r"}, kSuccess, "NO\r", ""},
+                      StopCase{"OkAndItsLine", {"OK\rEND\r"}, kSuccess, "OK\r", "END\r"},
                       StopCase{"StreamBeforeTheReply",
                                {"1.0 2.0 3.0\r", "OK\rEND\r"},
                                kSuccess,
-                               "1.0 2.0 3.0",
+                               "1.0 2.0 3.0\r",
                                "OK\rEND\r"},
                       StopCase{"ReadFails", {}, kFirstReadFailed, "", ""}),
     CaseName());
+
+TEST_F(LinkTest, StopMeasurementHandsOutEverythingReadUpToTheIdleLimit) {
+    // No packet begins with a token, so the read runs to the idle limit: the stream line, the
+    // reply and the stream's "END" all come out together, and none of it may be lost.
+    CInstrument instrument;
+    std::string productId;
+    ASSERT_EQ(instrument.OpenLink(productId), 1);
+    device->QueuePackets({"1.0 2.0 3.0\rOK\rEND\r"});
+    device->QueueEmptyPackets(CInstrument::kIdleLimit + 2);
+    std::string replyText;
+    EXPECT_EQ(instrument.StopMeasurement(replyText), kSuccess);
+    EXPECT_EQ(replyText, "1.0 2.0 3.0\rOK\rEND\r");
+    EXPECT_EQ(instrument.PendingText(), "");
+}
 
 // Calibration answers with empty packets for far longer than the idle limit, then completes.
 std::vector<std::string> PatientCalibrationReply() {

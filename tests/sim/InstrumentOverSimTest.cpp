@@ -233,9 +233,9 @@ TEST_F(OverSimTest, AFullLengthStreamRunsOnTheFastClockWithoutSleeping) {
             ++lines;
         }
     }
-    std::string firstLine;
-    EXPECT_EQ(worker.StopMeasurement(firstLine), 0);
-    EXPECT_EQ(firstLine, "OK");
+    std::string replyText;
+    EXPECT_EQ(worker.StopMeasurement(replyText), 0);
+    EXPECT_EQ(replyText, "OK\r");
     EXPECT_EQ(worker.TakePendingText() + carry, "") << "the stream's END follows in its own packet";
     std::string endLine;
     EXPECT_EQ(worker.ReadReplyLine(false, endLine, false), 1);

@@ -269,9 +269,9 @@ TEST_P(StreamOverLibusb, ReadingsFlowOverTheOpenLinkUntilStopAndEnd) {
         EXPECT_TRUE(IsInstrumentReading(line)) << line;
         ++readings;
     }
-    std::string stopFirstLine;
-    EXPECT_EQ(worker.StopMeasurement(stopFirstLine), ExchangeResult::kSuccess);
-    stream.AppendStopReply(stopFirstLine + "\r" + worker.TakePendingText());
+    std::string stopReply;
+    EXPECT_EQ(worker.StopMeasurement(stopReply), ExchangeResult::kSuccess);
+    stream.AppendStopReply(stopReply + worker.TakePendingText());
     Lines afterStop;
     while (line != "END" && afterStop.size() < 100) {
         ASSERT_TRUE(NextStreamLine(worker, stream, line));
