@@ -65,6 +65,21 @@ TEST_F(Connection, WithoutAnInstrumentShowsTheConnectionErrorAndKeepsNone) {
     EXPECT_EQ(ShownState(), UiState::Disconnected);
 }
 
+TEST_F(Connection, EmptiesTheReceivedListEvenWhenTheReadFails) {
+    ConnectFirst();
+    Type(IDC_RECEIVED, "1.0E-1 2.0E-1 3.0E-1\r\n");
+    window->SetUiState(UiState::Connected);
+    ASSERT_TRUE(Enabled(IDC_OUTPUT));
+    driver->SetPresent(false);
+
+    Click(IDC_CONNECT);
+
+    EXPECT_EQ(Text(IDC_RECEIVED), "");
+    EXPECT_FALSE(Enabled(IDC_OUTPUT));
+    EXPECT_FALSE(Enabled(IDC_SHOW_GRAPH));
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{LoadResourceString(IDS_CONNECTION_ERROR)});
+}
+
 TEST_F(Connection, AnInstrumentFallingSilentAfterTheSerialNumberKeepsWhatWasRead) {
     ConnectFirst();
     const std::string oldDate = Text(IDC_MAINTENANCE_DATE);
