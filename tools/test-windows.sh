@@ -78,6 +78,7 @@ run_suites() {
         (cd "$(dirname "$exe")" &&
             timeout "$suite_timeout_s" wine "$exe" --gtest_brief=1 --gtest_color=no) \
             >"$log" 2>&1 </dev/null || status=$?
+        sed -i 's/\r$//' "$log"  # Wine's console writes CR LF
         ran="$(summary_count '\[==========\] \([0-9][0-9]*\) tests\{0,1\} from' "$log")"
         passed="$(summary_count '\[  PASSED  \] \([0-9][0-9]*\) test' "$log")"
         skipped="$(summary_count '\[  SKIPPED \] \([0-9][0-9]*\) test' "$log")"
