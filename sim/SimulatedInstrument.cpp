@@ -1,6 +1,7 @@
 #include "sim/SimulatedInstrument.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -582,27 +583,14 @@ void SimulatedInstrument::AddLogEntry(const std::string& event) {
 }
 
 std::string FormatInstrumentNumber(double value) {
-    if (!std::isfinite(value) || value == 0.0) {
+    if (!std::isfinite(value)) {
         return "0.000E+00";
     }
-    const double magnitude = std::fabs(value);
-    int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
-    auto mantissa = [&] { return std::llround(magnitude / std::pow(10.0, exponent) * 1000.0); };
-    long long digits = mantissa();
-    if (digits >= 10000) {
-        ++exponent;
-        digits = mantissa();
-    } else if (digits < 1000) {
-        --exponent;
-        digits = mantissa();
-    }
-    std::string text = value < 0 ? "-" : "";
-    text += static_cast<char>('0' + digits / 1000);
-    text += '.';
-    text += std::to_string(digits % 1000 + 1000).substr(1);
-    text += exponent < 0 ? "E-" : "E+";
-    const int exponentMagnitude = std::abs(exponent);
-    text += exponentMagnitude < 10 ? "0" + std::to_string(exponentMagnitude)
-                                   : std::to_string(exponentMagnitude);
+    // to_chars rounds the same on every platform and in every locale.
+    char buffer[32];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 3);
+    std::string text(buffer, result.ptr);
+    std::replace(text.begin(), text.end(), 'e', 'E');
     return text;
 }
