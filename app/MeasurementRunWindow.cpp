@@ -2,6 +2,7 @@
 // and the worker thread with its way into the window.
 #include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -210,7 +211,12 @@ void ShowNewestSample(CQiro7Dlg& window, const std::string& line) {
     } else {
         window.SetControlText(IDC_RECEIVED, ReceivedText(window.samples.Newest(kReceivedLines)));
     }
-    box->moveCursor(QTextCursor::End);
+    // An added row leaves the caret at the end already; moving it there lays the row out.
+    if (!box->textCursor().atEnd()) {
+        box->moveCursor(QTextCursor::End);
+    }
+    QScrollBar& rows = *box->verticalScrollBar();
+    rows.setValue(rows.maximum());
     ThrottleRepaint(*box->viewport());
 }
 

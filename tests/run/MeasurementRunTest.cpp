@@ -1,6 +1,8 @@
 // Whole measurement runs through the main window: the start's checks, the run on its worker
 // thread, its end messages, and what the window keeps of it.
 #include <QApplication>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <algorithm>
 
 #include "graph/GraphDlg.h"
@@ -10,6 +12,16 @@
 namespace {
 
 using MeasurementRun = RunWindowTest;
+
+// The Received box after more rows than it can show at once.
+void ExpectCaretAtEndAndNewestRowInView(CQiro7Dlg& window) {
+    const auto* box = qobject_cast<QPlainTextEdit*>(window.Control(IDC_RECEIVED));
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->textCursor().atEnd());
+    const QScrollBar& rows = *box->verticalScrollBar();
+    EXPECT_GT(rows.maximum(), 0);
+    EXPECT_EQ(rows.value(), rows.maximum());
+}
 
 struct InputCase {
     const char* name;
@@ -249,6 +261,7 @@ TEST_F(MeasurementRun, ReceivedShowsTheNewestFiftyWhileSamplesAndFileHoldAll) {
     EXPECT_EQ(SampleLines(), NumberedLines(1, 60));
     EXPECT_EQ(Text(IDC_RECEIVED), ReceivedOf(NumberedLines(11, 60)));
     EXPECT_EQ(ReadBytes(path), NumberedCsv(all));
+    ExpectCaretAtEndAndNewestRowInView(*window);
 }
 
 // A line feed inside a received line (the instrument ends lines with CR only) makes that
@@ -274,6 +287,7 @@ TEST_F(MeasurementRun, ReceivedStaysExactWhenALineHoldsALineFeed) {
     }
     EXPECT_EQ(Text(IDC_RECEIVED), expected);
     EXPECT_EQ(SampleLines(), lines);
+    ExpectCaretAtEndAndNewestRowInView(*window);
 }
 
 TEST_F(MeasurementRun, TheCsvFileHoldsTheInstrumentsTextsInThreeColumns) {
