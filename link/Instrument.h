@@ -4,7 +4,7 @@
 //
 // Two result conventions, never mixed:
 //  - write operations (Exchange and the Write*, StartMeasurement, StopMeasurement, Calibrate)
-//    return 0 on success and -1..-7 on failure (see ExchangeResult);
+//    return 0 on success and -1..-8 on failure (see ExchangeResult);
 //  - queries, OpenLink, CheckConnection and StopAndReset return 1 on success and 0 on failure.
 #pragma once
 
@@ -21,6 +21,10 @@ inline constexpr int kFirstLineWithoutCr = -4;
 inline constexpr int kSecondReadFailed = -5;
 inline constexpr int kSecondLineWithoutCr = -6;
 inline constexpr int kSecondLineNotEnd = -7;
+// A complete reply whose first line is not "OK": the instrument refused the setting or the
+// start. Reported by the write operations and StartMeasurement, never by Exchange itself, so
+// that a refusal is never taken for success; callers treat it like any other failure code.
+inline constexpr int kRefused = -8;
 }  // namespace ExchangeResult
 
 class CInstrument : public CUsbDevice {
@@ -66,7 +70,7 @@ public:
     // Hands the pending text over and empties it (the worker continues the stream with it).
     std::string TakePendingText();
 
-    // --- write operations: 0 or -1..-7 ---------------------------------------------------
+    // --- write operations: 0 or -1..-8 ---------------------------------------------------
     int WriteAveraging(int value);
     int WriteRange(int value);
     int WriteFrequency(int value);

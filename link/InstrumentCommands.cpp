@@ -15,6 +15,13 @@ std::string RequestWith(const char* command, const std::string& argument) {
     return std::string(command) + ' ' + argument;
 }
 
+int RefusalAware(int exchangeResult, const std::string& firstLine) {
+    if (exchangeResult == ExchangeResult::kSuccess && firstLine != "OK") {
+        return ExchangeResult::kRefused;
+    }
+    return exchangeResult;
+}
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -24,7 +31,7 @@ bool IsBlank(char c) {
 int CInstrument::WriteSetting(const std::string& request) {
     std::string firstLine;
     std::string secondLine;
-    return Exchange(true, request, firstLine, secondLine, true, false);
+    return RefusalAware(Exchange(true, request, firstLine, secondLine, true, false), firstLine);
 }
 
 int CInstrument::QueryData(const std::string& request, std::string& data) {
@@ -70,7 +77,7 @@ int CInstrument::StartMeasurement() {
     }
     std::string firstLine;
     std::string secondLine;
-    return Exchange(false, "CST", firstLine, secondLine, true, false);
+    return RefusalAware(Exchange(false, "CST", firstLine, secondLine, true, false), firstLine);
 }
 
 int CInstrument::StopMeasurement(std::string& replyText) {

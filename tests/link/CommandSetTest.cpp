@@ -32,6 +32,13 @@ TEST_P(WriteRequests, ReportASecondLineOtherThanEnd) {
     EXPECT_EQ(GetParam().operation(instrument), kSecondLineNotEnd);
 }
 
+TEST_P(WriteRequests, ReportARefusalEvenWhenTheReplyEnds) {
+    device->QueuePackets({"NG\rEND\r"});
+    CInstrument instrument;
+    EXPECT_EQ(GetParam().operation(instrument), kRefused);
+    EXPECT_EQ(device->OpenHandles(), 0u);
+}
+
 TEST_P(WriteRequests, ReportAnAbsentInstrumentAsOpenFailure) {
     device->present = false;
     CInstrument instrument;
@@ -154,6 +161,13 @@ TEST_F(LinkTest, StartMeasurementKeepsTheLinkOpenEvenWhenRefused) {
     CInstrument instrument;
     EXPECT_EQ(instrument.StartMeasurement(), kSecondLineNotEnd);
     EXPECT_TRUE(instrument.IsOpen());
+}
+
+TEST_F(LinkTest, StartMeasurementRefusedWithEndIsNoStart) {
+    device->QueuePackets({"NG\rEND\r"});
+    CInstrument instrument;
+    EXPECT_EQ(instrument.StartMeasurement(), kRefused);
+    EXPECT_TRUE(instrument.IsOpen()) << "the worker closes it";
 }
 
 TEST_F(LinkTest, StartMeasurementWithoutInstrumentIsAnOpenFailure) {

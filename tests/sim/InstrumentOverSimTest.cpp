@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [](SimulatedUsbDriver& d) {
                       d.Instrument()->SetReplyOverride("ACW", {"NG", "END"});
                   },
-                  0}),
+                  -8}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST_F(OverSimTest, AFullLengthStreamRunsOnTheFastClockWithoutSleeping) {
