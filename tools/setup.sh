@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool fonts-dejavu-core locales
     umockdev libumockdev-dev dbus-daemon at-spi2-core
+    clang libclang-rt-14-dev
 )
 
 missing=()
