@@ -101,6 +101,7 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
         return 1;
     }
     int idleCount = 0;
+    const int idleLimit = patient ? kPatientIdleLimit : kIdleLimit;
     for (;;) {
         std::uint8_t packet[kPacketBufferSize];
         std::uint32_t transferred = 0;
@@ -109,7 +110,7 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
         }
         const std::string packetText = PacketText(packet, transferred);
         if (packetText.empty()) {
-            if (idleCount > kIdleLimit) {
+            if (idleCount > idleLimit) {
                 // The caller judges what was collected. The pending text is part of it now;
                 // keeping it too would hand it out a second time to the next read.
                 pendingText.clear();
@@ -123,8 +124,8 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
             return 0;
         }
         if (!PacketEndsCollection(packetText, continuation)) {
-            if (patient) {
-                idleCount = 0;
+            if (patient && !packetText.empty()) {
+                idleCount = 0;  // the instrument is still talking
             }
             continue;
         }

@@ -33,6 +33,10 @@ public:
     static constexpr std::size_t kPacketBufferSize = 65;   // 64 bytes read per packet
     static constexpr int kEmptyPacketSleepMs = 10;
     static constexpr int kIdleLimit = 500;  // gives up after 501 sleeps
+    // A patient read waits out a long operation (zero calibration) while data keeps arriving,
+    // but gives up after 6001 sleeps, about a minute, of empty packets in a row: a hung
+    // instrument that still answers reads would otherwise hold the program for ever.
+    static constexpr int kPatientIdleLimit = 6000;
     static constexpr std::size_t kReplyLimitBytes = 1 << 20;
 
     CInstrument() = default;
@@ -49,9 +53,9 @@ public:
     int SendCommand(const std::string& request);
     // Hands out the next line, CR included, from pendingText or from packets read until one
     // begins with "END", "NG", "NO" (or "OK" when not continuation). Empty packets sleep 10 ms
-    // each; past the idle limit (not patient) it returns 1 with the text as collected, which
-    // then holds no CR or more than one line. Returns 0 when a pipe read fails (line keeps
-    // what was collected) or the read collected more than kReplyLimitBytes.
+    // each; past the idle limit (kPatientIdleLimit when patient) it returns 1 with the text as
+    // collected, which then holds no CR or more than one line. Returns 0 when a pipe read fails
+    // (line keeps what was collected) or the read collected more than kReplyLimitBytes.
     int ReadReplyLine(bool continuation, std::string& line, bool patient);
     // Lines are handed out without their CR. With openClose the link is opened first and
     // closed before returning, whatever the result.
