@@ -36,8 +36,7 @@ public:
 private:
     bool NextLine(StreamLineAssembler::Line& line);
     bool ReadStreamPacket(int& emptyPackets);
-    bool SendStopIfRequested();
-    void SendStop();
+    bool SendStop();
     void OfferToCredit(const std::string& line, bool& stopDue);
 
     MeasurementWindow& window;
@@ -72,8 +71,8 @@ int MeasurementRun::Run() {
         }
         bool stopDue = false;
         OfferToCredit(line.text, stopDue);
-        if (stopDue || runActive.load() == 0) {
-            SendStop();
+        if ((stopDue || runActive.load() == 0) && !SendStop()) {
+            return MeasurementResult::kStreamFailed;
         }
     }
 }
@@ -89,7 +88,8 @@ void MeasurementRun::OfferToCredit(const std::string& line, bool& stopDue) {
     }
 }
 
-// Fails on a failed read, on too many empty packets in a row, or on an overlong line.
+// Fails on a failed read, on too many empty packets in a row, on an overlong line, or when a
+// requested stop cannot be sent.
 bool MeasurementRun::NextLine(StreamLineAssembler::Line& line) {
     int emptyPackets = 0;
     for (;;) {
@@ -101,7 +101,10 @@ bool MeasurementRun::NextLine(StreamLineAssembler::Line& line) {
             case StreamLineAssembler::Take::NeedMore:
                 break;
         }
-        if (SendStopIfRequested()) {
+        if (!stopped && runActive.load() == 0) {
+            if (!SendStop()) {
+                return false;
+            }
             continue;  // the stop's reply may already hold the next line
         }
         if (!ReadStreamPacket(emptyPackets)) {
@@ -132,24 +135,20 @@ bool MeasurementRun::ReadStreamPacket(int& emptyPackets) {
     return true;
 }
 
-bool MeasurementRun::SendStopIfRequested() {
-    if (stopped || runActive.load() != 0) {
+// The stop's reply is read from the stream's pipe, so all the text it collected is stream text
+// too and goes back into the stream ahead of later packets. The reply is not examined: the run
+// still waits for "END". False when "STP" could not be written: nothing would ever end the
+// stream, so the run must end as failed rather than read it for ever.
+bool MeasurementRun::SendStop() {
+    std::string collected;
+    if (instrument.StopMeasurement(collected) == ExchangeResult::kWriteFailed) {
         return false;
     }
-    SendStop();
-    return true;
-}
-
-// The stop's reply is read from the stream's pipe, so all the text it collected is stream text
-// too and goes back into the stream ahead of later packets. The outcome is not examined: the
-// run still waits for "END".
-void MeasurementRun::SendStop() {
-    std::string collected;
-    instrument.StopMeasurement(collected);
     collected += instrument.TakePendingText();
     stream.AppendStopReply(collected);
     window.SendAppMessage(WM_APP_MEAS_STOPPING);
     stopped = true;
+    return true;
 }
 
 int StartAndRun(MeasurementWindow& window, CInstrument& instrument) {

@@ -35,7 +35,8 @@ inline constexpr int kCompleted = 0;      // "END"
 inline constexpr int kInstrumentNg = -1;  // "NG"
 inline constexpr int kInstrumentNo = -2;  // "NO"
 inline constexpr int kStartFailed = 1;    // StartMeasurement did not return 0
-inline constexpr int kStreamFailed = 2;   // read failed, silence, or a line past the limit
+// A read failed, silence, a line past the limit, or the stop could not be sent.
+inline constexpr int kStreamFailed = 2;
 }  // namespace MeasurementResult
 
 // The message that reports a run's outcome code.

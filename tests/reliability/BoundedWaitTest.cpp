@@ -1,11 +1,13 @@
 // Nothing an instrument does holds the program for ever: a patient reply read gives up after a
-// minute of empty packets.
+// minute of empty packets, and a run whose stop cannot be sent ends instead of reading a stream
+// that nobody can stop.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "tests/link/LinkTestFixture.h"
+#include "tests/worker/WorkerTestSupport.h"
 
 namespace {
 
@@ -68,6 +70,23 @@ TEST_F(LinkTest, CalibrationOfAHungInstrumentEndsWithoutItsBoxes) {
     EXPECT_EQ(sleepCount.load(), kPatientSleeps);
     EXPECT_TRUE(interaction->boxes.empty());
     EXPECT_FALSE(instrument.IsOpen());
+}
+
+// The stop of a run of three cannot be written: the instrument would stream on and the run
+// never end. It ends at once as failed, without reporting a stop that was never sent, with
+// its samples and its link closed.
+TEST_F(WorkerTest, ARunWhoseStopCannotBeSentEndsAsFailed) {
+    window->measureCount = 3;
+    Sim()->SetScriptedStream(NumberedLines(6));
+    Sim()->SetStreamFault(SimulatedInstrument::StreamFault{6, "", 0});
+    driver->FailWritesFromRequest(2);  // "CST" is request 1, "STP" request 2
+
+    EXPECT_EQ(MeasurementThreadProc(*window), MeasurementResult::kStreamFailed);
+    EXPECT_EQ(window->SampleLineNumbers(), Range(1, 3));
+    EXPECT_EQ(window->Messages(), std::vector<unsigned>{WM_APP_MEAS_FAILED});
+    EXPECT_EQ(window->MessageEvent(WM_APP_MEAS_FAILED).openLinks, 0);
+    EXPECT_EQ(SleepRecord::count.load(), 0) << "the run waited on a stream it could not stop";
+    EXPECT_EQ(runActive.load(), 0);
 }
 
 }  // namespace
