@@ -1,45 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstdio>
-#include <locale>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "graph/AxisScaling.h"
 #include "measure/MeasurementSample.h"
 #include "measure/TextRules.h"
+#include "tests/common/ScopedLocale.h"
 
 namespace {
-
-// Switches the C and C++ locales for the life of the object and puts both back afterwards.
-class ScopedLocale {
-public:
-    explicit ScopedLocale(const char* name) {
-        const char* current = std::setlocale(LC_ALL, nullptr);
-        previousC = current != nullptr ? current : "C";
-        try {
-            std::locale::global(std::locale(name));
-        } catch (const std::runtime_error&) {
-            return;
-        }
-        active = std::setlocale(LC_ALL, name) != nullptr;
-    }
-    ~ScopedLocale() {
-        std::locale::global(previousCpp);
-        std::setlocale(LC_ALL, previousC.c_str());
-    }
-    ScopedLocale(const ScopedLocale&) = delete;
-    ScopedLocale& operator=(const ScopedLocale&) = delete;
-
-    bool Active() const { return active; }
-
-private:
-    std::locale previousCpp;
-    std::string previousC;
-    bool active = false;
-};
 
 bool CFormatterWritesDecimalComma() {
     char text[16] = {};

@@ -7,6 +7,7 @@
 #include "link/Instrument.h"
 #include "link/Sleep.h"
 #include "sim/SimulatedUsbDriver.h"
+#include "tests/common/ConnectSequence.h"
 
 namespace {
 
@@ -37,60 +38,6 @@ protected:
     SleepFunction previousSleep = nullptr;
 };
 
-// What a Connect reads, step by step, each step in its own open-converse-close cycle.
-struct ConnectResult {
-    int steps = 0;  // successful steps, the two link checks included
-    std::vector<std::string> data;
-};
-
-ConnectResult RunConnectSequence() {
-    using Read = int (CInstrument::*)(std::string&);
-    const Read reads[] = {
-        &CInstrument::ReadModel,
-        &CInstrument::ReadSerialNumber,
-        &CInstrument::ReadMaintenanceDate,
-        &CInstrument::ReadVersion,
-        nullptr,
-        nullptr,
-        &CInstrument::ReadCorrectionFactor,
-        &CInstrument::ReadAveraging,
-        &CInstrument::ReadRange,
-        &CInstrument::ReadFrequency,
-        &CInstrument::ReadZeroCalibration,
-        &CInstrument::ReadCorrectionFactorSwitch,
-        &CInstrument::ReadLastError,
-        &CInstrument::ReadAutoPowerOff,
-        &CInstrument::ReadAnalogResponse,
-    };
-    ConnectResult result;
-    CInstrument instrument;
-    std::string productId;
-    if (instrument.CheckConnection(productId) != 1 || instrument.StopAndReset(true) != 1) {
-        return result;
-    }
-    result.steps = 2;
-    int sensor = 0;
-    for (const Read read : reads) {
-        std::string data;
-        const int ok =
-            read != nullptr ? (instrument.*read)(data) : instrument.ReadTemperature(sensor++, data);
-        if (ok != 1) {
-            break;
-        }
-        result.data.push_back(data);
-        ++result.steps;
-    }
-    return result;
-}
-
-const std::vector<std::string> kConnectRequests = {"STP",   "RM",    "WHO", "SRL", "MT",  "VER",
-                                                   "TMP 0", "TMP 1", "CFR", "ACR", "MRR", "FRQR",
-                                                   "ZCR",   "CFSR",  "ERR", "APR", "AFR"};
-
-const std::vector<std::string> kDefaultData = {"QIRO-7", "70412318", "2026/03/14", "1.04", "24.8",
-                                               "27.3",   "1.000",    "1",          "-1",   "0",
-                                               "1",      "0",        "0",          "2",    "0"};
-
 struct PacketMode {
     const char* name;
     Packetisation mode;
@@ -102,11 +49,11 @@ class ConnectSequenceTest : public OverSimTest, public ::testing::WithParamInter
 
 TEST_P(ConnectSequenceTest, ReadsInOrderAndStopsAtTheFirstFailure) {
     driver->Instrument()->SetPacketisation(GetParam().mode, GetParam().size);
-    const ConnectResult result = RunConnectSequence();
+    const ConnectRead result = RunConnectSequence();
     const auto steps = static_cast<std::size_t>(GetParam().steps);
     EXPECT_EQ(result.steps, GetParam().steps);
-    EXPECT_EQ(result.data,
-              std::vector<std::string>(kDefaultData.begin(), kDefaultData.begin() + (steps - 2)));
+    EXPECT_EQ(result.data, std::vector<std::string>(kDefaultConnectData.begin(),
+                                                    kDefaultConnectData.begin() + (steps - 2)));
     EXPECT_EQ(driver->RequestLog(),
               std::vector<std::string>(
                   kConnectRequests.begin(),
@@ -150,7 +97,7 @@ TEST_F(OverSimTest, AStreamLeftRunningFailsOneConnectWhichStopsIt) {
 
 TEST_F(OverSimTest, SilenceAtAStepEndsTheSequenceThere) {
     driver->Instrument()->SetSilentFromCommand("MT");
-    const ConnectResult result = RunConnectSequence();
+    const ConnectRead result = RunConnectSequence();
     EXPECT_EQ(result.steps, 4);
     EXPECT_EQ(driver->RequestLog().back(), "MT");
 }

@@ -7,6 +7,7 @@
 
 #include "link/Instrument.h"
 #include "measure/StreamLineAssembler.h"
+#include "tests/common/ConnectSequence.h"
 #include "tests/usb/EmulatedUsbTest.h"
 
 namespace {
@@ -75,59 +76,6 @@ TEST_F(LibusbConversation, ReadWithNothingToSendFailsAtTheTimeOutAndLeavesTheLin
     EXPECT_EQ(devices[0]->PendingReads(), 0u);
 }
 
-// The read of a Connect: each step in its own open-converse-close cycle.
-struct ConnectRead {
-    int steps = 0;  // successful steps, the two link checks included
-    Lines data;
-};
-
-ConnectRead RunConnectSequence() {
-    using Query = int (CInstrument::*)(std::string&);
-    const Query queries[] = {
-        &CInstrument::ReadModel,
-        &CInstrument::ReadSerialNumber,
-        &CInstrument::ReadMaintenanceDate,
-        &CInstrument::ReadVersion,
-        nullptr,  // temperature 0
-        nullptr,  // temperature 1
-        &CInstrument::ReadCorrectionFactor,
-        &CInstrument::ReadAveraging,
-        &CInstrument::ReadRange,
-        &CInstrument::ReadFrequency,
-        &CInstrument::ReadZeroCalibration,
-        &CInstrument::ReadCorrectionFactorSwitch,
-        &CInstrument::ReadLastError,
-        &CInstrument::ReadAutoPowerOff,
-        &CInstrument::ReadAnalogResponse,
-    };
-    ConnectRead result;
-    CInstrument instrument;
-    std::string productId;
-    if (instrument.CheckConnection(productId) != 1 || instrument.StopAndReset(true) != 1) {
-        return result;
-    }
-    result.steps = 2;
-    int sensor = 0;
-    for (const Query query : queries) {
-        std::string data;
-        const int ok = query != nullptr ? (instrument.*query)(data)
-                                        : instrument.ReadTemperature(sensor++, data);
-        if (ok != 1) {
-            break;
-        }
-        result.data.push_back(data);
-        ++result.steps;
-    }
-    return result;
-}
-
-const Lines kConnectRequests = {"STP", "RM",  "WHO",  "SRL", "MT",   "VER", "TMP 0", "TMP 1", "CFR",
-                                "ACR", "MRR", "FRQR", "ZCR", "CFSR", "ERR", "APR",   "AFR"};
-
-const Lines kDefaultData = {"QIRO-7", "70412318", "2026/03/14", "1.04", "24.8",
-                            "27.3",   "1.000",    "1",          "-1",   "0",
-                            "1",      "0",        "0",          "2",    "0"};
-
 struct PacketMode {
     const char* name;
     Packetisation packetisation;
@@ -148,7 +96,7 @@ TEST_P(ConnectOverLibusb, ReadsEverythingInOrderOneInterfaceClaimPerStep) {
     devices[0]->Firmware()->SetIdleReads(GetParam().idleReads);
     const ConnectRead read = RunConnectSequence();
     EXPECT_EQ(read.steps, 17);
-    EXPECT_EQ(read.data, kDefaultData);
+    EXPECT_EQ(read.data, kDefaultConnectData);
     EXPECT_EQ(devices[0]->RequestLog(), kConnectRequests);
     EXPECT_EQ(devices[0]->InterfaceEvents(), Repeated({"claim", "release"}, 17));
     EXPECT_EQ(devices[0]->DiscardedReads(), 0u);
