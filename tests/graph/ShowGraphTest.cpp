@@ -1,24 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/Qiro7Dlg.h"
 #include "graph/GraphDlg.h"
-#include "link/Sleep.h"
-#include "link/UsbDriver.h"
 #include "measure/RunActive.h"
 #include "res/StringTable.h"
-#include "sim/SimulatedUsbDriver.h"
 #include "tests/graph/GraphPixels.h"
-#include "tests/support/ScriptedModalInteraction.h"
+#include "tests/support/MainWindowFixture.h"
 
 namespace {
 
@@ -30,40 +20,19 @@ std::vector<std::string> Lines(int first, int last) {
     return lines;
 }
 
-// The main window with the simulated instrument (fast clock) behind it; no sleep waits.
-class MainWindowGraph : public testing::Test {
+class MainWindowGraph : public MainWindowFixture {
 protected:
-    MainWindowGraph() {
-        runActive = 0;
-        SetApplicationName("graph_tests");
-        InstallUsbDriver(driver);
-        previousSleep = SetSleepFunction([](int) {});
-        window = std::make_unique<CQiro7Dlg>();
-        window->show();
-    }
-    ~MainWindowGraph() override {
-        window.reset();
-        SetSleepFunction(previousSleep);
-        InstallUsbDriver(nullptr);
-        runActive = 0;
-    }
+    MainWindowGraph() : MainWindowFixture("graph_tests") {}
 
     CGraphDlg& Graph() { return *window->GraphWindow(); }
     QSize GraphSize() { return Graph().GraphControl().size(); }
     std::string GraphText(int id) { return Graph().ControlText(id); }
-    static std::string String(int id) { return LoadResourceString(id); }
     // Samples as the worker would have appended them.
     void Receive(const std::vector<std::string>& lines) {
         for (const MeasurementSample& sample : SamplesOf(lines)) {
             window->samples.Append(sample);
         }
     }
-
-    std::shared_ptr<SimulatedUsbDriver> driver =
-        std::make_shared<SimulatedUsbDriver>(SimulatedInstrument::ClockMode::Fast);
-    SleepFunction previousSleep = nullptr;
-    ScopedScriptedInteraction operatorScript;
-    std::unique_ptr<CQiro7Dlg> window;
 };
 
 TEST_F(MainWindowGraph, ShowGraphBeforeAnyRunShowsAnEmptyGraphOfOneReadingsInterval) {
@@ -171,31 +140,6 @@ protected:
     GraphRun() {
         window->OnConnect();
         operatorScript->Clear();
-    }
-
-    void SetRun(const std::string& interval, const std::string& count) {
-        window->SetControlText(IDC_INTERVAL, interval);
-        window->SetControlText(IDC_COUNT, count);
-    }
-    void Click(QAbstractButton* button) {
-        ASSERT_NE(button, nullptr);
-        ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
-        button->click();
-    }
-    bool ServeUntil(const std::function<bool()>& done) {
-        QTimer wake;
-        wake.start(1);
-        const QDeadlineTimer watchdog(120000);
-        while (!done()) {
-            if (watchdog.hasExpired()) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        return true;
-    }
-    void FinishRun() {
-        ASSERT_TRUE(ServeUntil([this] { return !window->IsWorkerRunning(); }));
     }
 };
 

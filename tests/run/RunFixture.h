@@ -1,58 +1,19 @@
-// The main window with the simulated instrument (fast clock) behind it and a scripted operator
-// in front of it, for whole measurement runs: the worker runs on its own thread and this (the
-// window) thread serves its calls through the Qt event loop. The program's sleep does nothing
-// but call a hook, so no test waits for real time. Each test gets its own empty folder.
+// The main window with the simulated instrument behind it, for whole measurement runs. Each
+// test gets its own empty folder.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "app/Qiro7Dlg.h"
-#include "link/Sleep.h"
 #include "measure/RunActive.h"
 #include "res/StringTable.h"
-#include "sim/SimulatedUsbDriver.h"
-#include "tests/support/ScriptedModalInteraction.h"
+#include "tests/support/MainWindowFixture.h"
 
 inline constexpr const char* kRunTestApplicationName = "run_tests";
-
-// What the program's sleep does in these tests: nothing but call the hook, on the calling
-// thread (the worker sleeps between empty packets).
-class SleepHook {
-public:
-    static void Set(std::function<void()> hook) {
-        std::lock_guard lock(mutex);
-        current = std::move(hook);
-    }
-    static void Sleep(int) {
-        std::function<void()> hook;
-        {
-            std::lock_guard lock(mutex);
-            hook = current;
-        }
-        if (hook) {
-            hook();
-        }
-    }
-
-private:
-    static inline std::mutex mutex;
-    static inline std::function<void()> current;
-};
 
 inline std::string ReadBytes(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -96,43 +57,25 @@ inline std::string ReceivedOf(const std::vector<std::string>& lines) {
     return text;
 }
 
-class RunWindowTest : public testing::Test {
+class RunWindowTest : public MainWindowFixture {
 protected:
-    RunWindowTest() {
-        runActive = 0;
-        SetApplicationName(kRunTestApplicationName);
-        InstallUsbDriver(driver);
-        previousSleep = SetSleepFunction(&SleepHook::Sleep);
+    RunWindowTest() : MainWindowFixture(kRunTestApplicationName) {
         const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
         folder = std::filesystem::temp_directory_path() /
                  (std::string("qiro7-run-") + test->test_suite_name() + "-" + test->name());
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
-        window = std::make_unique<CQiro7Dlg>();
-        window->show();
     }
     ~RunWindowTest() override {
         if (window != nullptr && window->IsWorkerRunning()) {
             ADD_FAILURE() << "the test left a run going";
         }
         window.reset();
-        SleepHook::Set(nullptr);
-        SetSleepFunction(previousSleep);
-        InstallUsbDriver(nullptr);
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
     }
 
     // --- the operator ---------------------------------------------------------------------
-    void Click(int id) {
-        QAbstractButton* button = window->Button(id);
-        ASSERT_NE(button, nullptr) << id;
-        ASSERT_TRUE(button->isEnabled()) << "button " << id << " is disabled";
-        button->click();
-    }
-    void Type(int id, const std::string& text) { window->SetControlText(id, text); }
-    void AnswerNext(MessageAnswer answer) { operatorScript->AnswerNext(answer); }
-
     void ConnectFirst() {
         window->OnConnect();
         ASSERT_TRUE(window->IsControlEnabled(IDC_REFRESH)) << "the first connect failed";
@@ -142,11 +85,7 @@ protected:
         operatorScript->Clear();
         driver->Instrument()->ClearRequestLog();
     }
-    // Interval and count as typed; optionally the automatic output to a file of the folder.
-    void SetRun(const std::string& interval, const std::string& count) {
-        Type(IDC_INTERVAL, interval);
-        Type(IDC_COUNT, count);
-    }
+    // The automatic output to a file of the folder.
     std::filesystem::path AutoOutputTo(const std::string& name) {
         window->CheckButton(IDC_AUTO_OUTPUT, true);
         const std::filesystem::path path = folder / name;
@@ -162,30 +101,8 @@ protected:
         Click(IDC_START_STOP);
     }
 
-    // Serves the worker's calls on this thread until done() holds. The timer wakes the loop so
-    // that a condition changing without an event is seen; the watchdog only ends a hang.
-    bool ServeUntil(const std::function<bool()>& done) {
-        QTimer wake;
-        wake.start(1);
-        const QDeadlineTimer watchdog(120000);
-        while (!done()) {
-            if (watchdog.hasExpired()) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        return true;
-    }
-    void FinishRun() {
-        ASSERT_TRUE(ServeUntil([this] { return !window->IsWorkerRunning(); }))
-            << "the run did not end";
-    }
-
     // --- what the operator sees -------------------------------------------------------------
-    std::string Text(int id) const { return window->ControlText(id); }
-    bool Enabled(int id) const { return window->IsControlEnabled(id); }
     std::vector<std::string> BoxTexts() const { return operatorScript->Texts(); }
-    static std::string String(int id) { return LoadResourceString(id); }
 
     // Connected and Disconnected as the controls show them after a run.
     bool ShowsConnected() const { return Enabled(IDC_REFRESH) && Enabled(IDC_START_STOP); }
@@ -200,7 +117,6 @@ protected:
         }
         return lines;
     }
-    std::vector<std::string> Requests() const { return driver->RequestLog(); }
     std::size_t CountRequests(const std::string& line) const {
         std::size_t count = 0;
         for (const std::string& request : Requests()) {
@@ -209,10 +125,5 @@ protected:
         return count;
     }
 
-    std::shared_ptr<SimulatedUsbDriver> driver =
-        std::make_shared<SimulatedUsbDriver>(SimulatedInstrument::ClockMode::Fast);
-    SleepFunction previousSleep = nullptr;
     std::filesystem::path folder;
-    ScopedScriptedInteraction operatorScript;
-    std::unique_ptr<CQiro7Dlg> window;
 };

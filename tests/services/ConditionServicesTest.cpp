@@ -1,11 +1,9 @@
 // Save, the factor text check, the rewrite and the comparison before a run, through the main
 // window with the simulated instrument behind it.
 #include <algorithm>
-#include <clocale>
 #include <cstdio>
-#include <locale>
-#include <stdexcept>
 
+#include "tests/common/ScopedLocale.h"
 #include "tests/services/ServicesFixture.h"
 
 namespace {
@@ -32,7 +30,7 @@ TEST_F(Conditions, SavingF2SendsFiveRereadsItAndLeavesNothingToCompare) {
 
     std::vector<std::string> writes = kDefaultWrites;
     writes[1] = "MRW 5";
-    EXPECT_EQ(Requests(), Joined(writes, kFullReadRequests));
+    EXPECT_EQ(Requests(), Joined(writes, kConnectRequests));
     ASSERT_EQ(seen.size(), 2u);
     ExpectWindowBox(0, IDS_CONFIRM_WRITE_CONDITIONS, MessageIcon::Question);
     ExpectWindowBox(1, IDS_CONDITIONS_UPDATED, MessageIcon::Information);
@@ -250,7 +248,7 @@ struct RewriteCase {
 TEST_F(Conditions, TheRewriteTellsAFailedPullFromAFailedWrite) {
     const RewriteCase cases[] = {
         {"written", [](CQiro7Dlg&, SimulatedUsbDriver&) {}, 1, UiState::Connected,
-         kDefaultWrites.size() + kFullReadRequests.size(),
+         kDefaultWrites.size() + kConnectRequests.size(),
          LoadResourceString(IDS_CONDITIONS_UPDATED)},
         {"count is no integer",
          [](CQiro7Dlg& w, SimulatedUsbDriver&) { w.SetControlText(IDC_COUNT, "many"); }, 0,
@@ -352,34 +350,6 @@ TEST_F(Conditions, AFailedComparisonIsNegativeAndOnlyAMissingInstrumentShowsABox
     ASSERT_EQ(seen.size(), 1u);
     ExpectWindowBox(0, IDS_CONNECTION_ERROR, MessageIcon::Exclamation);
 }
-
-// Switches the C and C++ locales for the life of the object and puts both back afterwards.
-class ScopedLocale {
-public:
-    explicit ScopedLocale(const char* name) {
-        const char* current = std::setlocale(LC_ALL, nullptr);
-        previousC = current != nullptr ? current : "C";
-        try {
-            std::locale::global(std::locale(name));
-        } catch (const std::runtime_error&) {
-            return;
-        }
-        active = std::setlocale(LC_ALL, name) != nullptr;
-    }
-    ~ScopedLocale() {
-        std::locale::global(previousCpp);
-        std::setlocale(LC_ALL, previousC.c_str());
-    }
-    ScopedLocale(const ScopedLocale&) = delete;
-    ScopedLocale& operator=(const ScopedLocale&) = delete;
-
-    bool Active() const { return active; }
-
-private:
-    std::locale previousCpp;
-    std::string previousC;
-    bool active = false;
-};
 
 TEST_F(Conditions, TheFactorReplyIsReadWithAFullStopWhateverTheLocale) {
     Wire wire;

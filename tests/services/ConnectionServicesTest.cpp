@@ -24,7 +24,7 @@ TEST_F(Connection, ReadsEverythingInSeventeenStepsAndShowsIt) {
 
     Click(IDC_CONNECT);
 
-    EXPECT_EQ(Requests(), kFullReadRequests);
+    EXPECT_EQ(Requests(), kConnectRequests);
     EXPECT_EQ(Text(IDC_MODEL), "QIRO-7A");
     EXPECT_EQ(Text(IDC_SERIAL_NUMBER), "SN 0042");
     EXPECT_EQ(Text(IDC_MAINTENANCE_DATE), "NOV 2025");
@@ -180,7 +180,7 @@ TEST_F(Connection, AFactorReplyThatIsNoNumberPromptsAndTheReadGoesOn) {
     EXPECT_EQ(seen[0].request.caption, kTestApplicationName);
     EXPECT_EQ(seen[0].request.icon, MessageIcon::Exclamation);
     ExpectWindowBox(1, IDS_CONNECTION_ESTABLISHED, MessageIcon::Information);
-    EXPECT_EQ(Requests(), kFullReadRequests);
+    EXPECT_EQ(Requests(), kConnectRequests);
     EXPECT_EQ(window->conditions.correctionFactor, 0.001) << "the old value stays";
     EXPECT_EQ(Text(IDC_CORRECTION_FACTOR), "0.001");
 }
@@ -214,7 +214,7 @@ TEST_F(Connection, RefreshRereadsWithoutABoxAndKeepsTheReceivedList) {
 
     Click(IDC_REFRESH);
 
-    EXPECT_EQ(Requests(), kFullReadRequests);
+    EXPECT_EQ(Requests(), kConnectRequests);
     EXPECT_TRUE(seen.empty());
     EXPECT_EQ(Text(IDC_LAST_ERROR_CODE), "5");
     EXPECT_EQ(Text(IDC_RECEIVED), "1.0E-1 2.0E-1 3.0E-1\r\n");

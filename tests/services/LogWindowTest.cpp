@@ -1,4 +1,5 @@
 // The instrument log: its text rows, the modal log window and how it closes, and the Log button.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTest>

@@ -1,26 +1,16 @@
 // The main window with the simulated instrument behind it and a scripted operator in front of
-// it: buttons are clicked as an operator would, every box is recorded with the state the window
-// was in when it appeared, and the instrument's request lines are read back. No real sleep: the
-// simulator runs on its fast clock and the program's sleep does nothing.
+// it, for the instrument services: every box is recorded with the state the window was in when
+// it appeared.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/Qiro7Dlg.h"
-#include "link/Sleep.h"
-#include "measure/RunActive.h"
 #include "res/StringTable.h"
-#include "sim/SimulatedUsbDriver.h"
-#include "tests/support/ScriptedModalInteraction.h"
+#include "tests/common/ConnectSequence.h"
+#include "tests/support/MainWindowFixture.h"
 
 inline constexpr const char* kTestApplicationName = "services_tests";
-
-inline void NoSleep(int) {}
 
 // A box as the operator saw it, with the window's state at that moment.
 struct SeenBox {
@@ -28,36 +18,19 @@ struct SeenBox {
     UiState state;
 };
 
-class ServicesTest : public testing::Test {
+class ServicesTest : public MainWindowFixture {
 protected:
-    ServicesTest() {
-        runActive = 0;
-        SetApplicationName(kTestApplicationName);
-        InstallUsbDriver(driver);
-        previousSleep = SetSleepFunction(&NoSleep);
-        window = std::make_unique<CQiro7Dlg>();
-        window->show();
+    ServicesTest() : MainWindowFixture(kTestApplicationName) {
         operatorScript->OnEveryBox([this](const MessageBoxRequest& request) {
             seen.push_back({request, ShownState()});
         });
     }
-    ~ServicesTest() override {
-        window.reset();
-        SetSleepFunction(previousSleep);
-        InstallUsbDriver(nullptr);
-    }
+    // The window goes before `seen`: a box it shows while closing is still recorded.
+    ~ServicesTest() override { window.reset(); }
     void TearDown() override { EXPECT_EQ(driver->OpenInterfaceCount(), 0) << "link left open"; }
 
     // --- the operator ---------------------------------------------------------------------
-    void Click(int id) {
-        QAbstractButton* button = window->Button(id);
-        ASSERT_NE(button, nullptr) << id;
-        ASSERT_TRUE(button->isEnabled()) << "button " << id << " is disabled";
-        button->click();
-    }
-    void Type(int id, const std::string& text) { window->SetControlText(id, text); }
     void Check(int id) { window->CheckButton(id, true); }
-    void AnswerNext(MessageAnswer answer) { operatorScript->AnswerNext(answer); }
 
     // Connects to the instrument as it is now and forgets what that showed and sent.
     void ConnectFirst() {
@@ -72,8 +45,6 @@ protected:
     }
 
     // --- what the operator sees -------------------------------------------------------------
-    std::string Text(int id) const { return window->ControlText(id); }
-    bool Enabled(int id) const { return window->IsControlEnabled(id); }
     bool Checked(int id) const { return window->IsButtonChecked(id); }
     int CheckedIndex(int firstButtonId) const { return window->CheckedRadioIndex(firstButtonId); }
 
@@ -109,8 +80,6 @@ protected:
             << "box " << position;
     }
 
-    std::vector<std::string> Requests() const { return driver->RequestLog(); }
-
     // --- the instrument -----------------------------------------------------------------------
     SimulatedInstrument::Conditions InstrumentConditions() {
         return driver->Instrument()->GetConditions();
@@ -122,15 +91,5 @@ protected:
         driver->Instrument()->SetReplyOverride(command, std::move(lines));
     }
 
-    std::shared_ptr<SimulatedUsbDriver> driver =
-        std::make_shared<SimulatedUsbDriver>(SimulatedInstrument::ClockMode::Fast);
-    SleepFunction previousSleep = nullptr;
-    ScopedScriptedInteraction operatorScript;
-    std::unique_ptr<CQiro7Dlg> window;
     std::vector<SeenBox> seen;
 };
-
-// The request lines of a full information read.
-inline const std::vector<std::string> kFullReadRequests = {
-    "STP", "RM",  "WHO",  "SRL", "MT",   "VER", "TMP 0", "TMP 1", "CFR",
-    "ACR", "MRR", "FRQR", "ZCR", "CFSR", "ERR", "APR",   "AFR"};
