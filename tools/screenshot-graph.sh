@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts qiro7-demo on a virtual X display, connects to the simulated instrument, starts a run
 # with "Graph" ticked and saves a picture of the graph window mid-run (default
-# docs/graph-window.png). Needs a build (tools/setup.sh) and what tools/screenshot.sh installs.
+# docs/graph-window.png). Needs a build (tools/setup.sh); installs ImageMagick, Xvfb and xdotool
+# when they are missing.
 # Controls are clicked at their template positions, converted with the main window's own size.
 set -euo pipefail
 
@@ -9,50 +10,11 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QIRO7_BUILD_DIR:-$root/build}"
 output="${1:-$root/docs/graph-window.png}"
 program="$build_dir/app/qiro7-demo"
-run_seconds="${QIRO7_RUN_SECONDS:-12}"
+export QIRO7_RUN_SECONDS="${QIRO7_RUN_SECONDS:-12}"
 
-for tool in import xvfb-run xdotool; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "No $tool: run tools/screenshot.sh once, which installs it." >&2
-        exit 1
-    fi
-done
-if [ ! -x "$program" ]; then
-    echo "No $program: build first (bash tools/setup.sh)." >&2
-    exit 1
-fi
-
-mkdir -p "$(dirname "$output")"
-output="$(cd "$(dirname "$output")" && pwd)/$(basename "$output")"
-
-# A private runtime folder: the picture never competes with a copy the user is running.
-runtime_dir="$(mktemp -d)"
-chmod 700 "$runtime_dir"
-trap 'rm -rf "$runtime_dir"' EXIT
-
-export QIRO7_PROGRAM="$program" QIRO7_OUTPUT="$output" QIRO7_RUNTIME_DIR="$runtime_dir"
-export QIRO7_RUN_SECONDS="$run_seconds"
-xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
-    set -euo pipefail
-    XDG_RUNTIME_DIR="$QIRO7_RUNTIME_DIR" QT_QPA_PLATFORM=xcb "$QIRO7_PROGRAM" &
-    program_pid=$!
-    trap "kill $program_pid 2>/dev/null || true" EXIT
-
-    # The first visible window whose title matches, waited for up to 20 s.
-    wait_window() {
-        local found=""
-        for _ in $(seq 1 100); do
-            found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)"
-            [ -n "$found" ] && break
-            sleep 0.2
-        done
-        if [ -z "$found" ]; then
-            echo "No window \"$1\" appeared." >&2
-            exit 1
-        fi
-        echo "$found"
-    }
-
+source "$root/tools/lib/xvfb.sh"
+install_screenshot_tools
+run_on_virtual_display "$program" "$output" '
     # Clicks the middle of a main-window control given in dialog units (x y width height).
     click_control() {
         local px py
@@ -87,4 +49,3 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
     sleep "$QIRO7_RUN_SECONDS"
     import -window "$graph" "$QIRO7_OUTPUT"
 '
-echo "Saved $output"
