@@ -4,7 +4,6 @@
 // platform unless QT_QPA_PLATFORM names another.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -74,14 +73,3 @@ void BM_RunAtIntervalZero(benchmark::State& state) {
 BENCHMARK(BM_RunAtIntervalZero)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -3,7 +3,6 @@
 // every arriving sample causes. Runs on Qt's offscreen platform unless told otherwise.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QImage>
 #include <cmath>
 #include <string>
@@ -42,14 +41,3 @@ void BM_FullPaint(benchmark::State& state) {
 BENCHMARK(BM_FullPaint)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
