@@ -20,7 +20,7 @@ struct InterfaceGuid {
 inline constexpr InterfaceGuid GUID_DEVINTERFACE_INSTRUMENT = {
     0x6E1FEB40, 0x485F, 0x4D00, {0xB2, 0x0D, 0xDA, 0x63, 0xB8, 0x63, 0x7B, 0x45}};
 
-// Pipe types in the numbering of the USB specification (and of WinUSB's USBD_PIPE_TYPE).
+// Pipe types numbered as USB endpoint descriptors number them (and WinUSB's USBD_PIPE_TYPE).
 enum class UsbPipeType : std::uint8_t { Control = 0, Isochronous = 1, Bulk = 2, Interrupt = 3 };
 
 struct UsbPipeInformation {
