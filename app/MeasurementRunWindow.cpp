@@ -17,6 +17,7 @@
 
 #include "app/Qiro7Dlg.h"
 #include "app/QtText.h"
+#include "app/ThreadHandoff.h"
 #include "app/WaitCursor.h"
 #include "graph/GraphDlg.h"
 #include "measure/CreditRule.h"
@@ -101,8 +102,13 @@ bool MeasurementRunLink::RunOnWindowThread(const std::function<void()>& action) 
         return false;
     }
     // Posted to the window itself: should it die first, Qt drops the call unrun.
+    HandOff();
     QMetaObject::invokeMethod(
-        &window, [link = shared_from_this(), call] { link->RunQueued(*call); },
+        &window,
+        [link = shared_from_this(), call] {
+            TakeOver();
+            link->RunQueued(*call);
+        },
         Qt::QueuedConnection);
     callDone.wait(lock, [this, &call] { return call->done || detached; });
     return call->done;

@@ -8,6 +8,7 @@
 
 #include "app/FrameworkText.h"
 #include "app/QtText.h"
+#include "app/ThreadHandoff.h"
 
 namespace {
 
@@ -47,8 +48,17 @@ bool RunOnWindowThread(Call&& call) {
         call();
         return true;
     }
-    return QMetaObject::invokeMethod(application, std::forward<Call>(call),
-                                     Qt::BlockingQueuedConnection);
+    HandOff();
+    const bool ran = QMetaObject::invokeMethod(
+        application,
+        [&call] {
+            TakeOver();
+            call();
+            HandOff();
+        },
+        Qt::BlockingQueuedConnection);
+    TakeOver();
+    return ran;
 }
 
 QString NameFilter(const FileFilterEntry& entry) {

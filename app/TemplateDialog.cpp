@@ -15,6 +15,7 @@
 
 #include "app/DataExchange.h"
 #include "app/QtText.h"
+#include "app/ThreadHandoff.h"
 
 namespace {
 
@@ -207,8 +208,16 @@ void CTemplateDialog::InvokeOnWindowThread(const std::function<void()>& action) 
         action();
         return;
     }
+    HandOff();
     QMetaObject::invokeMethod(
-        this, [&action] { action(); }, Qt::BlockingQueuedConnection);
+        this,
+        [&action] {
+            TakeOver();
+            action();
+            HandOff();
+        },
+        Qt::BlockingQueuedConnection);
+    TakeOver();
 }
 
 void CTemplateDialog::setVisible(bool visible) {

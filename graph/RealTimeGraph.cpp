@@ -221,7 +221,6 @@ void CRealTimeGraph::RequestRepaint() {
         return;
     }
     // Widgets belong to the window thread; the request is posted there and dropped if the
-    // control is gone by then.
-    QMetaObject::invokeMethod(
-        this, [this] { update(); }, Qt::QueuedConnection);
+    // control is gone by then. By the slot's name, so the call carries nothing of this thread's.
+    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
 }
