@@ -2,6 +2,8 @@
 // test gets its own empty folder.
 #pragma once
 
+#include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -60,9 +62,13 @@ inline std::string ReceivedOf(const std::vector<std::string>& lines) {
 class RunWindowTest : public MainWindowFixture {
 protected:
     RunWindowTest() : MainWindowFixture(kRunTestApplicationName) {
+        // One flat folder per test and process: parameterised names hold "/", and the suites of
+        // two builds may run at the same time.
         const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-        folder = std::filesystem::temp_directory_path() /
-                 (std::string("qiro7-run-") + test->test_suite_name() + "-" + test->name());
+        std::string name = std::string("qiro7-run-") + test->test_suite_name() + "-" +
+                           test->name() + "-" + std::to_string(QCoreApplication::applicationPid());
+        std::replace(name.begin(), name.end(), '/', '_');
+        folder = std::filesystem::temp_directory_path() / name;
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
     }
