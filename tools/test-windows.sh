@@ -50,9 +50,22 @@ start_wine() {
     unset DISPLAY WAYLAND_DISPLAY
     mkdir -p "$WINEPREFIX"
     # One server for the whole run, so each suite starts quickly and children share it.
-    wineserver -p
+    if ! wineserver -p; then
+        echo "wineserver did not start for $WINEPREFIX"
+        return 1
+    fi
     trap 'wineserver -k 2>/dev/null || true' EXIT
-    wineboot -i >/dev/null 2>&1 </dev/null
+    # A new prefix is made on the first boot; that has been seen to fail once on a busy machine,
+    # so it gets a second chance before the run gives up.
+    local attempt
+    for attempt in 1 2; do
+        if wineboot -i >"$build_dir/wineboot.log" 2>&1 </dev/null; then
+            return 0
+        fi
+        echo "wineboot failed (attempt $attempt):"
+        tail -n 20 "$build_dir/wineboot.log"
+    done
+    return 1
 }
 
 # The count on gtest's summary line of the given pattern, or nothing when it is missing.
@@ -111,5 +124,8 @@ run_suites() {
 
 install_missing_packages
 build
-start_wine
+if ! start_wine; then
+    echo "windows: 0 passed, 1 failed"
+    exit 1
+fi
 run_suites
