@@ -15,11 +15,7 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
+#include "tests/common/FileSizeLimit.h"
 
 #include "link/Instrument.h"
 #include "tests/reliability/FaultyLink.h"
@@ -273,31 +269,6 @@ constexpr int kStreamFaultAfter = 3;
 constexpr int kStoppedRunCount = 5;
 constexpr int kCsvLineBytes = 16;  // "nE-1,nE+0,nE+1" and CR LF for n below 10
 
-#ifndef _WIN32
-// Caps the size of every file the process writes, as a full disk would; SIGXFSZ is ignored so a
-// write past the cap fails instead of ending the process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &previous);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = previous;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit previous{};
-    void (*previousHandler)(int) = SIG_DFL;
-};
-#endif
-
 class FaultMatrixTest : public RunWindowTest, public testing::WithParamInterface<Cell> {
 protected:
     FaultMatrixTest() {
@@ -474,7 +445,7 @@ protected:
         ScriptStream(NumberedLines(1, stopsByCount ? kStoppedRunCount : kStreamFaultAfter));
         SetRun("0", stopsByCount ? std::to_string(kStoppedRunCount) : "0");
         runFile = AutoOutputTo("run.csv");
-#ifndef _WIN32
+#ifdef QIRO7_HAVE_FILE_SIZE_LIMIT
         std::optional<FileSizeLimit> diskFull;
         if (cell.fault == Fault::DiskFull) {
             diskFull.emplace(cell.csvLines * kCsvLineBytes + 5);  // the next line only in part
@@ -564,7 +535,7 @@ TEST_P(FaultMatrixTest, ReportsRecoversAndKeepsEverySample) {
     if (cell.notApplicable != nullptr) {
         GTEST_SKIP() << cell.notApplicable;
     }
-#ifdef _WIN32
+#ifndef QIRO7_HAVE_FILE_SIZE_LIMIT
     if (cell.fault == Fault::DiskFull) {
         GTEST_SKIP() << "no file size limit to fill the disk with";
     }

@@ -4,12 +4,7 @@
 #include <QWidget>
 #include <system_error>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <sys/resource.h>
-
-#include <csignal>
-#define QIRO7_HAVE_FILE_SIZE_LIMIT 1
-#endif
+#include "tests/common/FileSizeLimit.h"
 
 namespace {
 
@@ -199,29 +194,6 @@ TEST_F(CsvOutput, AManualOutputAfterARunWritesTheSameBytesAsTheRunDid) {
 }
 
 #ifdef QIRO7_HAVE_FILE_SIZE_LIMIT
-// While it lives, no file of this process grows past `bytes`: a write beyond fails (EFBIG)
-// instead of raising SIGXFSZ, as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &previous);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = previous;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit previous{};
-    void (*previousHandler)(int) = SIG_DFL;
-};
-
 TEST_F(CsvOutput, AManualOutputThatCannotWriteEveryLineReportsFailureNotCompletion) {
     AddSamples(1, 3);
     const auto path = NameBox("full.csv");
