@@ -218,6 +218,7 @@ struct EmulatedInstrument::Handler {
     gboolean Done(UMockdevIoctlClient* client, int error = 0);
     gboolean Capabilities(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     gboolean Claim(UMockdevIoctlClient* client);
+    gboolean SetInterface(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     gboolean GetDriver(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     gboolean DriverIoctl(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     gboolean Submit(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
@@ -257,10 +258,11 @@ gboolean EmulatedInstrument::Handler::Handle(UMockdevIoctlClient* client) {
             events.push_back("release");
             return Done(client);
         }
+        case USBDEVFS_SETINTERFACE:
+            return SetInterface(client, argument);
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESET:
         case USBDEVFS_RESETEP:
-        case USBDEVFS_SETINTERFACE:
         case USBDEVFS_SETCONFIGURATION:
             return Done(client);
         case USBDEVFS_SUBMITURB:
@@ -297,6 +299,25 @@ gboolean EmulatedInstrument::Handler::Claim(UMockdevIoctlClient* client) {
     const std::lock_guard lock(mutex);
     events.push_back(options.claimRefused ? "claim refused" : "claim");
     return Done(client, options.claimRefused ? EBUSY : 0);
+}
+
+// A refused request is stalled, as a device that refuses it would.
+gboolean EmulatedInstrument::Handler::SetInterface(UMockdevIoctlClient* client,
+                                                   UMockdevIoctlData* argument) {
+    UMockdevIoctlData* data =
+        umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_setinterface), nullptr);
+    if (data == nullptr) {
+        return Done(client, EFAULT);
+    }
+    const usbdevfs_setinterface request = *reinterpret_cast<usbdevfs_setinterface*>(data->data);
+    g_object_unref(data);
+    std::string event = "alternate setting " + std::to_string(request.altsetting);
+    if (request.interface != 0) {
+        event += " of interface " + std::to_string(request.interface);
+    }
+    const std::lock_guard lock(mutex);
+    events.push_back(options.alternateSettingRefused ? event + " refused" : event);
+    return Done(client, options.alternateSettingRefused ? EPIPE : 0);
 }
 
 gboolean EmulatedInstrument::Handler::GetDriver(UMockdevIoctlClient* client,
@@ -569,6 +590,14 @@ bool UmockdevPreloadActive() {
     }
     dlclose(library);
     return true;
+}
+
+std::vector<std::string> LinkCycleEvents(std::size_t count) {
+    std::vector<std::string> events;
+    for (std::size_t cycle = 0; cycle < count; ++cycle) {
+        events.insert(events.end(), {"claim", "alternate setting 0", "release"});
+    }
+    return events;
 }
 
 void EnsureUmockdevPreload(char** argv) {
