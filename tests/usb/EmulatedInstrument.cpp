@@ -179,6 +179,18 @@ struct Urb {
     }
 };
 
+// A copy of the structure the client's ioctl argument points at; false when it cannot be read.
+template <typename Argument>
+bool ReadArgument(UMockdevIoctlData* argument, Argument& value) {
+    UMockdevIoctlData* data = umockdev_ioctl_data_resolve(argument, 0, sizeof(Argument), nullptr);
+    if (data == nullptr) {
+        return false;
+    }
+    std::memcpy(&value, data->data, sizeof(Argument));
+    g_object_unref(data);
+    return true;
+}
+
 std::string_view AsText(const std::vector<std::uint8_t>& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -304,13 +316,10 @@ gboolean EmulatedInstrument::Handler::Claim(UMockdevIoctlClient* client) {
 // A refused request is stalled, as a device that refuses it would.
 gboolean EmulatedInstrument::Handler::SetInterface(UMockdevIoctlClient* client,
                                                    UMockdevIoctlData* argument) {
-    UMockdevIoctlData* data =
-        umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_setinterface), nullptr);
-    if (data == nullptr) {
+    usbdevfs_setinterface request{};
+    if (!ReadArgument(argument, request)) {
         return Done(client, EFAULT);
     }
-    const usbdevfs_setinterface request = *reinterpret_cast<usbdevfs_setinterface*>(data->data);
-    g_object_unref(data);
     std::string event = "alternate setting " + std::to_string(request.altsetting);
     if (request.interface != 0) {
         event += " of interface " + std::to_string(request.interface);
@@ -340,13 +349,11 @@ gboolean EmulatedInstrument::Handler::GetDriver(UMockdevIoctlClient* client,
 // Disconnects a bound kernel driver from the interface, or connects it again.
 gboolean EmulatedInstrument::Handler::DriverIoctl(UMockdevIoctlClient* client,
                                                   UMockdevIoctlData* argument) {
-    UMockdevIoctlData* data =
-        umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_ioctl), nullptr);
-    if (data == nullptr) {
+    usbdevfs_ioctl request{};
+    if (!ReadArgument(argument, request)) {
         return Done(client, EFAULT);
     }
-    const int code = reinterpret_cast<usbdevfs_ioctl*>(data->data)->ioctl_code;
-    g_object_unref(data);
+    const int code = request.ioctl_code;
     const std::lock_guard lock(mutex);
     if (code == static_cast<int>(USBDEVFS_DISCONNECT) && !boundKernelDriver.empty()) {
         events.push_back("detach " + boundKernelDriver);
