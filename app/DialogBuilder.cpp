@@ -59,6 +59,10 @@ QWidget* MakeEdit(const ControlTemplate& control, QWidget& dialog) {
         box->setReadOnly(Has(control, kReadOnly));
         box->setVerticalScrollBarPolicy(Has(control, kVScroll) ? Qt::ScrollBarAlwaysOn
                                                                : Qt::ScrollBarAlwaysOff);
+        // A box that scrolls to the side keeps each line on one row; the others wrap.
+        box->setLineWrapMode(Has(control, kAutoHScroll) ? QPlainTextEdit::NoWrap
+                                                        : QPlainTextEdit::WidgetWidth);
+        box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         box->setFrameShape(Has(control, kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
         return box;
     }

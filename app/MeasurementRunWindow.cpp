@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -20,16 +21,20 @@
 #include "app/ThreadHandoff.h"
 #include "app/WaitCursor.h"
 #include "graph/GraphDlg.h"
+#include "link/ModalInteraction.h"
 #include "measure/CreditRule.h"
 #include "measure/RunActive.h"
 #include "measure/TextRules.h"
 #include "res/StringTable.h"
 
-// The worker's way into the main window. What must run on the window thread is queued there
-// and waited for. Once the window has detached, nothing reaches it any more: a waiting call is
-// released at once, queued calls are dropped, and later calls return without touching it.
+// The worker's way into the main window, its boxes included: the worker thread asks for every
+// box and dialog through here (see StartWorker). What must run on the window thread is queued
+// there and waited for. Once the window has detached, nothing reaches it any more: a waiting
+// call is released at once (a box counts as its default answer, a save dialog as cancelled),
+// queued calls are dropped, and later calls return without touching it.
 // Threads: Detach on the window thread; every other operation on any thread.
 class MeasurementRunLink final : public MeasurementWindow,
+                                 public ModalInteraction,
                                  public std::enable_shared_from_this<MeasurementRunLink> {
 public:
     explicit MeasurementRunLink(CQiro7Dlg& mainWindow)
@@ -51,6 +56,10 @@ public:
     void AppendSample(const std::string& line) override;
     void SendAppMessage(unsigned message) override;
     bool SetsRunActiveBeforeStart() const override { return true; }
+
+    // Shown by the window thread's own interaction.
+    MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override;
+    bool ChooseSaveFileName(const SaveFileRequest& request, std::string& path) override;
 
 private:
     struct QueuedCall {
@@ -151,6 +160,37 @@ void MeasurementRunLink::AppendSample(const std::string& line) {
 
 void MeasurementRunLink::SendAppMessage(unsigned message) {
     RunOnWindowThread([this, message] { window.SendAppMessage(message); });
+}
+
+// The box works on a copy of its own: released while it is still on screen, it must not write
+// into a caller that has gone on.
+MessageAnswer MeasurementRunLink::ShowMessageBox(const MessageBoxRequest& request) {
+    struct Box {
+        MessageBoxRequest request;
+        MessageAnswer answer;
+    };
+    const auto box = std::make_shared<Box>(Box{request, DefaultAnswer(request)});
+    const bool answered = RunOnWindowThread(
+        [box] { box->answer = ActiveModalInteraction()->ShowMessageBox(box->request); });
+    return answered ? box->answer : DefaultAnswer(request);
+}
+
+bool MeasurementRunLink::ChooseSaveFileName(const SaveFileRequest& request, std::string& path) {
+    struct Dialog {
+        SaveFileRequest request;
+        std::string path;
+        bool chosen = false;
+    };
+    const auto dialog = std::make_shared<Dialog>(Dialog{request, {}, false});
+    const bool closed = RunOnWindowThread([dialog] {
+        dialog->chosen =
+            ActiveModalInteraction()->ChooseSaveFileName(dialog->request, dialog->path);
+    });
+    if (!closed || !dialog->chosen) {
+        return false;
+    }
+    path = dialog->path;
+    return true;
 }
 
 namespace {
@@ -328,6 +368,9 @@ void CQiro7Dlg::StartWorker() {
     runActive.store(1);
     try {
         workerThread = std::thread([link = runLink] {
+            // The worker's boxes (its start failure) show on the window thread like its other
+            // calls, so they too are released when the window goes.
+            const ThreadModalInteraction boxes(link);
             MeasurementThreadProc(*link);
             link->MarkFinished();
         });

@@ -100,6 +100,7 @@ bool CQiro7Dlg::OnInitDialog() {
     CTemplateDialog::OnInitDialog();
     setWindowTitle(ToQString(windowTitle));
     LoadAcceleratorTable(IDR_ACCELERATOR);
+    SwallowEnterAndEsc();
     DisableCloseBox();
     SetUiState(UiState::Initial);
     return true;
@@ -114,7 +115,8 @@ void CQiro7Dlg::OnCommand(int id) {
     }
 }
 
-// Enter and Esc never close the main window; only "Quit" does.
+// Neither the OK nor the cancel command ends the main window, whoever gives it (the window
+// system's accept and reject included); only "Quit" does.
 void CQiro7Dlg::OnOK() {}
 
 void CQiro7Dlg::OnCancel() {}

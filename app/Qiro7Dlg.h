@@ -139,7 +139,8 @@ private:
     // Sets runActive and starts the run's worker thread; a failed start ends as a failed run.
     void StartWorker();
     // A worker still running when the window goes is asked to stop, cut off from the window
-    // and waited for, so it never reaches a dead window. Destructor only.
+    // and waited for, so it never reaches a dead window: whatever it waits for on this thread,
+    // a box included, is released. Destructor only.
     void EndWorkerWithWindow();
 
     std::unique_ptr<CsvFile> csvFile;  // the run's automatic output; null when none

@@ -73,8 +73,7 @@ QString NameFilter(const FileFilterEntry& entry) {
 }  // namespace
 
 MessageAnswer QtModalInteraction::ShowMessageBox(const MessageBoxRequest& request) {
-    MessageAnswer answer =
-        request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+    MessageAnswer answer = DefaultAnswer(request);
     RunOnWindowThread([this, &request, &answer] { answer = RunMessageBox(request); });
     return answer;
 }

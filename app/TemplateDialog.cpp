@@ -267,6 +267,10 @@ void CTemplateDialog::LoadAcceleratorTable(int tableId) {
     accelerators = FindAcceleratorTable(tableId);
 }
 
+void CTemplateDialog::SwallowEnterAndEsc() {
+    enterAndEscSwallowed = true;
+}
+
 void CTemplateDialog::DisableCloseBox() {
     closeBoxDisabled = true;
     const bool wasVisible = isVisible();
@@ -328,6 +332,10 @@ void CTemplateDialog::closeEvent(QCloseEvent* event) {
 
 void CTemplateDialog::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enterAndEscSwallowed && (enter || event->key() == Qt::Key_Escape)) {
+        event->accept();
+        return;
+    }
     if (enter && !HasDefaultButton()) {
         OnCommand(kOkCommandId);
         return;

@@ -87,6 +87,9 @@ protected:
 
     // From now on keys pressed in this window go through the table first.
     void LoadAcceleratorTable(int tableId);
+    // From now on Enter and Esc do nothing in this window, whatever modifiers are held: they
+    // give neither the OK nor the cancel command.
+    void SwallowEnterAndEsc();
     // No close box and no closing by the window system (Alt+F4): only EndDialog closes.
     void DisableCloseBox();
     // Shows the wait cursor over the whole window and all its controls, or restores theirs.
@@ -108,6 +111,7 @@ private:
     const AcceleratorTable* accelerators = nullptr;
     bool initialized = false;
     bool closeBoxDisabled = false;
+    bool enterAndEscSwallowed = false;
     bool ending = false;
     bool waitCursorShown = false;
     std::vector<std::pair<QPointer<QWidget>, QCursor>> savedCursors;

@@ -66,6 +66,7 @@ void CGraphDlg::DoDataExchange(CDataExchange& exchange) {
 bool CGraphDlg::OnInitDialog() {
     CTemplateDialog::OnInitDialog();
     LoadAcceleratorTable(IDR_ACCELERATOR);
+    SwallowEnterAndEsc();
     DisableCloseBox();
     return true;
 }

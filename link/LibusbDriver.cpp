@@ -13,6 +13,7 @@ namespace {
 
 constexpr char kProductPrefix[] = "QIRO-7";
 constexpr int kInterfaceNumber = 0;
+constexpr int kAlternateSetting = 0;
 
 // Owns the libusb context; handles keep it alive until they are gone.
 class LibusbContext {
@@ -241,7 +242,8 @@ public:
     LibusbFileHandle& operator=(const LibusbFileHandle&) = delete;
 
     // A kernel driver bound to the interface is detached for the claim and gets the interface
-    // back on release; where the platform cannot tell, the claim alone decides.
+    // back on release; where the platform cannot tell, the claim alone decides. The claimed
+    // interface is put in alternate setting 0; should the device refuse, it is released again.
     std::unique_ptr<UsbInterfaceHandle> InitializeInterface() override {
         const bool detached =
             libusb_kernel_driver_active(handle, kInterfaceNumber) == 1 &&
@@ -252,7 +254,13 @@ public:
             }
             return nullptr;
         }
-        return std::make_unique<LibusbInterfaceHandle>(handle, transferTimeoutOverrideMs, detached);
+        auto claimed =
+            std::make_unique<LibusbInterfaceHandle>(handle, transferTimeoutOverrideMs, detached);
+        if (libusb_set_interface_alt_setting(handle, kInterfaceNumber, kAlternateSetting) !=
+            LIBUSB_SUCCESS) {
+            return nullptr;  // the handle's destruction releases the claim
+        }
+        return claimed;
     }
 
 private:
@@ -313,8 +321,8 @@ public:
 private:
     static bool IsInstrument(libusb_device* device, const libusb_device_descriptor& descriptor) {
         std::vector<EndpointInfo> endpoints;
-        return ReadInterfaceEndpoints(device, 0, endpoints) && HasBulkPair(endpoints) &&
-               ProductStringMatches(device, descriptor.iProduct);
+        return ReadInterfaceEndpoints(device, kAlternateSetting, endpoints) &&
+               HasBulkPair(endpoints) && ProductStringMatches(device, descriptor.iProduct);
     }
 
     std::shared_ptr<LibusbContext> context;

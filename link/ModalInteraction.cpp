@@ -1,6 +1,7 @@
 #include "link/ModalInteraction.h"
 
 #include <mutex>
+#include <utility>
 
 #include "res/StringTable.h"
 
@@ -10,7 +11,7 @@ namespace {
 class SilentInteraction final : public ModalInteraction {
 public:
     MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-        return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+        return DefaultAnswer(request);
     }
     bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
 };
@@ -18,10 +19,18 @@ public:
 std::mutex registryMutex;
 std::shared_ptr<ModalInteraction> activeInteraction = std::make_shared<SilentInteraction>();
 std::string applicationName;
+thread_local std::shared_ptr<ModalInteraction> threadInteraction;
 
 }  // namespace
 
+MessageAnswer DefaultAnswer(const MessageBoxRequest& request) {
+    return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+}
+
 std::shared_ptr<ModalInteraction> ActiveModalInteraction() {
+    if (threadInteraction != nullptr) {
+        return threadInteraction;
+    }
     std::lock_guard lock(registryMutex);
     return activeInteraction;
 }
@@ -30,6 +39,13 @@ void InstallModalInteraction(std::shared_ptr<ModalInteraction> interaction) {
     std::lock_guard lock(registryMutex);
     activeInteraction =
         interaction != nullptr ? std::move(interaction) : std::make_shared<SilentInteraction>();
+}
+
+ThreadModalInteraction::ThreadModalInteraction(std::shared_ptr<ModalInteraction> interaction)
+    : previous(std::exchange(threadInteraction, std::move(interaction))) {}
+
+ThreadModalInteraction::~ThreadModalInteraction() {
+    threadInteraction = std::move(previous);
 }
 
 void SetApplicationName(const std::string& name) {

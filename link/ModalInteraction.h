@@ -41,10 +41,29 @@ public:
     virtual bool ChooseSaveFileName(const SaveFileRequest& request, std::string& path) = 0;
 };
 
-// Process-wide instance. Until one is installed, boxes answer No/Ok without showing anything
-// and file dialogs are cancelled, so a headless caller never blocks.
+// The answer of a box that nobody answered: No to a question, so nothing is agreed to unasked,
+// and Ok to anything else.
+MessageAnswer DefaultAnswer(const MessageBoxRequest& request);
+
+// The calling thread's own instance while a ThreadModalInteraction is in force on it, else the
+// process-wide one. Until one is installed, boxes get their default answer without showing
+// anything and file dialogs are cancelled, so a headless caller never blocks.
 std::shared_ptr<ModalInteraction> ActiveModalInteraction();
 void InstallModalInteraction(std::shared_ptr<ModalInteraction> interaction);
+
+// While it lives, every box and dialog asked for on the thread that made it goes to
+// `interaction` instead of the process-wide instance, whichever code asks. Make and destroy it
+// on the same thread.
+class ThreadModalInteraction {
+public:
+    explicit ThreadModalInteraction(std::shared_ptr<ModalInteraction> interaction);
+    ~ThreadModalInteraction();
+    ThreadModalInteraction(const ThreadModalInteraction&) = delete;
+    ThreadModalInteraction& operator=(const ThreadModalInteraction&) = delete;
+
+private:
+    std::shared_ptr<ModalInteraction> previous;
+};
 
 // The application's name (the executable's base name): the caption of framework boxes.
 void SetApplicationName(const std::string& name);

@@ -72,7 +72,7 @@ constexpr ControlTemplate kMainDialogControls[] = {
     {IDC_CSV_FILE_NAME, Edit, "", 23, 299, 275, 14, kEdit},
     {IDC_OUTPUT, PushButton, "Output", 248, 315, 50, 14, kButton},
     {IDC_STATIC, GroupBox, "Measurement", 7, 229, 516, 127, 0},
-    {IDC_RECEIVED, Edit, "", 319, 246, 186, 81, kListBox},
+    {IDC_RECEIVED, Edit, "", 319, 246, 186, 81, kListBox | kAutoHScroll},
     {IDC_STATIC, GroupBox, "Received", 311, 234, 205, 100, 0},
     {IDC_RESET, PushButton, "Reset", 349, 336, 50, 14, kButton},
     {IDC_START_STOP, PushButton, "start/stop", 450, 336, 50, 14, kButton},
@@ -96,11 +96,11 @@ constexpr ControlTemplate kMainDialogControls[] = {
 
 constexpr ControlTemplate kGraphDialogControls[] = {
     {IDC_STATIC, GroupBox, "Data Type", 12, 13, 251, 33, 0},
-    {IDC_IRRADIANCE, RadioButton, "Irradiance", 17, 25, 56, 14, kLeadRadio},
+    {IDC_IRRADIANCE, RadioButton, "Irradiance", 17, 25, 56, 14, kGroupStart},
     {IDC_INTEGRAL_IRRADIANCE, RadioButton, "Integral irradiance", 90, 25, 76, 14, kRadio},
     {IDC_PEAK_IRRADIANCE, RadioButton, "Peak Irradiance", 172, 25, 76, 14, kRadio},
     {IDC_STATIC, GroupBox, "Data Count", 270, 13, 152, 32, kGroupStart},
-    {IDC_COUNT_ALL, RadioButton, "ALL", 277, 29, 27, 10, kLeadRadio},
+    {IDC_COUNT_ALL, RadioButton, "ALL", 277, 29, 27, 10, kGroupStart},
     {IDC_COUNT_RANGE, RadioButton, "", 307, 29, 16, 10, kRadio},
     {IDC_COUNT_FROM, Edit, "", 323, 26, 39, 14, kBorder | kTabStop | kGroupStart},
     {IDC_STATIC, Label, "-", 367, 28, 8, 8, 0},

@@ -43,6 +43,15 @@ TEST(MainDialogTemplate, EveryControlIdIsUniqueAndEveryControlLiesInsideTheWindo
     }
 }
 
+TEST(MainDialogTemplate, EveryEditBoxHasABorderAndScrollsToTheSide) {
+    for (const ControlTemplate& control : MainTemplate().controls) {
+        if (control.kind == ControlKind::Edit) {
+            EXPECT_NE(control.style & kBorder, 0u) << control.id;
+            EXPECT_NE(control.style & kAutoHScroll, 0u) << control.id;
+        }
+    }
+}
+
 // The caption of the smallest group box that contains the control, "window" for none.
 std::string EnclosingFrame(const DialogTemplate& dialog, const ControlTemplate& control) {
     const ControlTemplate* best = nullptr;

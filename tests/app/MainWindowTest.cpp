@@ -14,6 +14,7 @@
 #include "app/Qiro7Dlg.h"
 #include "measure/AppMessages.h"
 #include "measure/RunActive.h"
+#include "tests/support/DialogKeys.h"
 #include "tests/support/ScriptedModalInteraction.h"
 
 namespace {
@@ -187,23 +188,10 @@ TEST_F(MainWindow, OnlyTheInitialStateResetsTheShownTexts) {
     EXPECT_EQ(Text(IDC_CSV_FILE_NAME), "run.csv");
 }
 
-struct KeyCase {
-    Qt::Key key;
-    Qt::KeyboardModifiers modifiers;
-    const char* name;
-};
-
 TEST_F(MainWindow, EscAndEnterNeitherCloseTheWindowNorPressAButton) {
-    const KeyCase keys[] = {
-        {Qt::Key_Escape, Qt::NoModifier, "Esc"},
-        {Qt::Key_Return, Qt::NoModifier, "Enter"},
-        {Qt::Key_Enter, Qt::KeypadModifier, "keypad Enter"},
-        {Qt::Key_Escape, Qt::ShiftModifier, "Shift+Esc"},
-        {Qt::Key_Return, Qt::ShiftModifier, "Shift+Enter"},
-    };
     window.SetUiState(UiState::Connected);
     for (const int focus : {IDC_QUIT, IDC_CONNECT, IDC_INTERVAL, IDC_RECEIVED}) {
-        for (const KeyCase& k : keys) {
+        for (const DialogKeyPress& k : kEnterAndEscPresses) {
             window.FocusControl(focus);
             QTest::keyClick(window.Control(focus), k.key, k.modifiers);
             EXPECT_TRUE(window.isVisible()) << k.name << " in control " << focus;

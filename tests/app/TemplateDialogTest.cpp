@@ -8,7 +8,10 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QThread>
 #include <thread>
 
@@ -137,18 +140,32 @@ int NextTabStop(const CTemplateDialog& dialog, int id) {
     return 0;
 }
 
-TEST_F(MainTemplateDialog, TabFollowsTheTemplateOrderThroughTabStops) {
-    const std::pair<int, int> steps[] = {
-        {IDC_CONNECT, IDC_QUIT},
-        {IDC_MODEL, IDC_SERIAL_NUMBER},
-        {IDC_MAINTENANCE_DATE, IDC_VERSION},
-        {IDC_RANGE_AUTO, IDC_FREQUENCY_50HZ},  // one stop per radio group
-        {IDC_CORRECTION_FACTOR, IDC_ZERO_CALIBRATION_ON},
-        {IDC_ZERO_CALIBRATION_ON, IDC_CALIBRATE},
-        {IDC_RECEIVED, IDC_RESET},
+struct TabStep {
+    int templateId;
+    int from;
+    int to;
+};
+
+TEST(TemplateDialogTabs, TabFollowsTheTemplateOrderThroughTabStopsOnly) {
+    const TabStep steps[] = {
+        {IDD_QIRO7_DIALOG, IDC_CONNECT, IDC_QUIT},
+        {IDD_QIRO7_DIALOG, IDC_MODEL, IDC_SERIAL_NUMBER},
+        {IDD_QIRO7_DIALOG, IDC_MAINTENANCE_DATE, IDC_VERSION},
+        {IDD_QIRO7_DIALOG, IDC_RANGE_AUTO, IDC_FREQUENCY_50HZ},  // one stop per radio group
+        {IDD_QIRO7_DIALOG, IDC_CORRECTION_FACTOR, IDC_ZERO_CALIBRATION_ON},
+        {IDD_QIRO7_DIALOG, IDC_ZERO_CALIBRATION_ON, IDC_CALIBRATE},
+        {IDD_QIRO7_DIALOG, IDC_RECEIVED, IDC_RESET},
+        // The graph window stops at its two range edits and "Close" only: neither radio group,
+        // "Setting" nor "Start/Stop" is a tab stop.
+        {IDD_GRAPH_DIALOG, IDC_IRRADIANCE, IDC_COUNT_FROM},
+        {IDD_GRAPH_DIALOG, IDC_COUNT_FROM, IDC_COUNT_TO},
+        {IDD_GRAPH_DIALOG, IDC_COUNT_TO, IDC_GRAPH_CLOSE},
+        {IDD_GRAPH_DIALOG, IDC_GRAPH_CLOSE, IDC_COUNT_FROM},
     };
-    for (const auto& [from, to] : steps) {
-        EXPECT_EQ(NextTabStop(dialog, from), to) << "from " << from;
+    for (const TabStep& step : steps) {
+        const CTemplateDialog dialog(step.templateId);
+        EXPECT_EQ(NextTabStop(dialog, step.from), step.to)
+            << "template " << step.templateId << " from " << step.from;
     }
 }
 
@@ -161,6 +178,34 @@ TEST_F(MainTemplateDialog, MultiLineTextKeepsCrLfLineEndsAndLabelsKeepMarkupAsTe
     EXPECT_EQ(dialog.ControlText(IDC_LAST_ERROR_CODE), "<b>5</b>");
     dialog.SetControlText(IDC_START_STOP, "Stop");
     EXPECT_EQ(dialog.ControlText(IDC_START_STOP), "Stop");
+}
+
+struct WrapCase {
+    int templateId;
+    int boxId;
+    bool wraps;
+};
+
+// A multi-line box that scrolls to the side keeps each line on one row, without a scroll bar
+// of its own for that; any other wraps its lines.
+TEST(TemplateDialogText, AMultiLineBoxWrapsLongLinesOnlyWhenItDoesNotScrollToTheSide) {
+    const WrapCase cases[] = {{IDD_QIRO7_DIALOG, IDC_RECEIVED, false},
+                              {IDD_LOG_DIALOG, IDC_LOG_TEXT, true}};
+    std::string longLine;
+    for (int sample = 0; sample < 20; ++sample) {
+        longLine += "1.234E-3 ";
+    }
+    for (const WrapCase& c : cases) {
+        CTemplateDialog dialog(c.templateId);
+        dialog.show();
+        dialog.SetControlText(c.boxId, longLine);
+        auto* box = qobject_cast<QPlainTextEdit*>(dialog.Control(c.boxId));
+        ASSERT_NE(box, nullptr);
+        const QTextBlock line = box->document()->firstBlock();
+        QCoreApplication::processEvents();  // lays the box out, its scroll bars included
+        EXPECT_EQ(line.layout()->lineCount() > 1, c.wraps) << "box " << c.boxId;
+        EXPECT_FALSE(box->horizontalScrollBar()->isVisible()) << "box " << c.boxId;
+    }
 }
 
 // Without an accelerator table a template dialog answers keys as any dialog does.

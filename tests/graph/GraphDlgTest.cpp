@@ -11,6 +11,7 @@
 #include "graph/GraphDlg.h"
 #include "res/DialogTemplates.h"
 #include "tests/graph/GraphPixels.h"
+#include "tests/support/DialogKeys.h"
 #include "tests/support/ScriptedModalInteraction.h"
 
 namespace {
@@ -244,16 +245,19 @@ TEST_F(GraphWindow, ASampleTheGraphHoldsAlreadyIsNotAddedAgain) {
 }
 
 TEST_F(GraphWindow, EscAndEnterDoNothingAndOnlyCloseHidesIt) {
+    dialog.CheckRadioIndex(IDC_IRRADIANCE, 2);
     dialog.CheckRadioIndex(IDC_COUNT_ALL, 1);
     dialog.SetControlText(IDC_COUNT_FROM, "x");
-    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+    for (const DialogKeyPress& k : kEnterAndEscPresses) {
         for (const int focus : {IDC_COUNT_FROM, IDC_SETTING, IDC_GRAPH_START_STOP}) {
             dialog.FocusControl(focus);
-            QTest::keyClick(dialog.focusWidget(), key);
-            EXPECT_TRUE(dialog.isVisible()) << key << " in " << focus;
+            QTest::keyClick(dialog.focusWidget(), k.key, k.modifiers);
+            EXPECT_TRUE(dialog.isVisible()) << k.name << " in " << focus;
         }
     }
     EXPECT_TRUE(operatorScript->Boxes().empty()) << "no button was pressed";
+    EXPECT_EQ(dialog.dataTypeIndex, 0) << "only Setting and Start/Stop store the radios";
+    EXPECT_EQ(dialog.countModeIndex, 0) << "only Setting and Start/Stop store the radios";
     EXPECT_FALSE(dialog.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     dialog.close();
     EXPECT_TRUE(dialog.isVisible()) << "the window system cannot close it";

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QThread>
 #include <algorithm>
+#include <atomic>
 
 #include "graph/GraphDlg.h"
 
@@ -159,6 +161,39 @@ TEST_F(MeasurementRun, DestroyingTheWindowDuringARunEndsTheWorkerCleanly) {
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{String(IDS_CONFIRM_START_MEASUREMENT)});
     const std::string written = ReadBytes(path);
     EXPECT_GE(std::count(written.begin(), written.end(), '\n'), 3);
+}
+
+// The worker's start-failure box waits for the window thread like its other calls, so the
+// window can go while the box is pending: the box is released and the worker ends.
+TEST_F(MeasurementRun, DestroyingTheWindowWhileTheWorkersStartFailureBoxIsPendingEndsTheWorker) {
+    ConnectFirst();
+    SetRun("0", "0");
+    std::atomic<bool> boxShown = false;
+    bool destroyed = false;
+    operatorScript->OnEveryBox([this, &boxShown, &destroyed](const MessageBoxRequest& box) {
+        if (box.text == String(IDS_CONFIRM_START_MEASUREMENT)) {
+            driver->SetPresent(false);
+            return;
+        }
+        if (box.text != String(IDS_CONNECTION_ERROR)) {
+            return;
+        }
+        if (QThread::currentThread() == qApp->thread()) {
+            window.reset();  // joins the worker, which waits for this very box
+            destroyed = true;
+        }
+        boxShown = true;
+    });
+
+    Start();
+    ASSERT_TRUE(ServeUntil([&boxShown] { return boxShown.load(); }));
+
+    ASSERT_TRUE(destroyed) << "the worker's box must show on the window thread";
+    EXPECT_EQ(runActive.load(), 0);
+    EXPECT_EQ(driver->OpenInterfaceCount(), 0);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{String(IDS_CONFIRM_START_MEASUREMENT),
+                                                    String(IDS_CONNECTION_ERROR)}))
+        << "the end message never reached the window";
 }
 
 struct StreamErrorCase {

@@ -179,6 +179,18 @@ struct Urb {
     }
 };
 
+// A copy of the structure the client's ioctl argument points at; false when it cannot be read.
+template <typename Argument>
+bool ReadArgument(UMockdevIoctlData* argument, Argument& value) {
+    UMockdevIoctlData* data = umockdev_ioctl_data_resolve(argument, 0, sizeof(Argument), nullptr);
+    if (data == nullptr) {
+        return false;
+    }
+    std::memcpy(&value, data->data, sizeof(Argument));
+    g_object_unref(data);
+    return true;
+}
+
 std::string_view AsText(const std::vector<std::uint8_t>& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -218,6 +230,7 @@ struct EmulatedInstrument::Handler {
     gboolean Done(UMockdevIoctlClient* client, int error = 0);
     gboolean Capabilities(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     gboolean Claim(UMockdevIoctlClient* client);
+    gboolean SetInterface(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     gboolean GetDriver(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     gboolean DriverIoctl(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     gboolean Submit(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
@@ -257,10 +270,11 @@ gboolean EmulatedInstrument::Handler::Handle(UMockdevIoctlClient* client) {
             events.push_back("release");
             return Done(client);
         }
+        case USBDEVFS_SETINTERFACE:
+            return SetInterface(client, argument);
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESET:
         case USBDEVFS_RESETEP:
-        case USBDEVFS_SETINTERFACE:
         case USBDEVFS_SETCONFIGURATION:
             return Done(client);
         case USBDEVFS_SUBMITURB:
@@ -299,6 +313,22 @@ gboolean EmulatedInstrument::Handler::Claim(UMockdevIoctlClient* client) {
     return Done(client, options.claimRefused ? EBUSY : 0);
 }
 
+// A refused request is stalled, as a device that refuses it would.
+gboolean EmulatedInstrument::Handler::SetInterface(UMockdevIoctlClient* client,
+                                                   UMockdevIoctlData* argument) {
+    usbdevfs_setinterface request{};
+    if (!ReadArgument(argument, request)) {
+        return Done(client, EFAULT);
+    }
+    std::string event = "alternate setting " + std::to_string(request.altsetting);
+    if (request.interface != 0) {
+        event += " of interface " + std::to_string(request.interface);
+    }
+    const std::lock_guard lock(mutex);
+    events.push_back(options.alternateSettingRefused ? event + " refused" : event);
+    return Done(client, options.alternateSettingRefused ? EPIPE : 0);
+}
+
 gboolean EmulatedInstrument::Handler::GetDriver(UMockdevIoctlClient* client,
                                                 UMockdevIoctlData* argument) {
     const std::lock_guard lock(mutex);
@@ -319,13 +349,11 @@ gboolean EmulatedInstrument::Handler::GetDriver(UMockdevIoctlClient* client,
 // Disconnects a bound kernel driver from the interface, or connects it again.
 gboolean EmulatedInstrument::Handler::DriverIoctl(UMockdevIoctlClient* client,
                                                   UMockdevIoctlData* argument) {
-    UMockdevIoctlData* data =
-        umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_ioctl), nullptr);
-    if (data == nullptr) {
+    usbdevfs_ioctl request{};
+    if (!ReadArgument(argument, request)) {
         return Done(client, EFAULT);
     }
-    const int code = reinterpret_cast<usbdevfs_ioctl*>(data->data)->ioctl_code;
-    g_object_unref(data);
+    const int code = request.ioctl_code;
     const std::lock_guard lock(mutex);
     if (code == static_cast<int>(USBDEVFS_DISCONNECT) && !boundKernelDriver.empty()) {
         events.push_back("detach " + boundKernelDriver);
@@ -569,6 +597,14 @@ bool UmockdevPreloadActive() {
     }
     dlclose(library);
     return true;
+}
+
+std::vector<std::string> LinkCycleEvents(std::size_t count) {
+    std::vector<std::string> events;
+    for (std::size_t cycle = 0; cycle < count; ++cycle) {
+        events.insert(events.end(), {"claim", "alternate setting 0", "release"});
+    }
+    return events;
 }
 
 void EnsureUmockdevPreload(char** argv) {

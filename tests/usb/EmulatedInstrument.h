@@ -31,8 +31,9 @@ struct EmulatedDeviceOptions {
     EndpointLayout endpoints = EndpointLayout::BulkPair;
     std::uint16_t vendorId = 0x0a1b;
     std::uint16_t productId = 0x7c07;
-    std::string boundKernelDriver;  // a kernel driver holding interface 0; empty: none
-    bool claimRefused = false;      // the interface is busy
+    std::string boundKernelDriver;         // a kernel driver holding interface 0; empty: none
+    bool claimRefused = false;             // the interface is busy
+    bool alternateSettingRefused = false;  // the device stalls SET_INTERFACE
     SimulatedInstrument::ClockMode clock = SimulatedInstrument::ClockMode::Fast;
 };
 
@@ -65,7 +66,8 @@ public:
     // Every request line the firmware received, without its CR.
     std::vector<std::string> RequestLog();
     // What happened to interface 0, in order: "claim", "claim refused", "release",
-    // "detach <driver>", "reattach".
+    // "detach <driver>", "reattach", "alternate setting <n>", "alternate setting <n> refused"
+    // (another interface's setting names it: "alternate setting 1 of interface 2").
     std::vector<std::string> InterfaceEvents();
     // Bulk IN transfers waiting for a packet now.
     std::size_t PendingReads();
@@ -84,6 +86,10 @@ private:
     std::uint8_t address;
     std::unique_ptr<Handler> handler;
 };
+
+// The interface events of `count` opens and closes of a link by the libusb driver: each claims
+// interface 0, puts it in alternate setting 0 and releases it.
+std::vector<std::string> LinkCycleEvents(std::size_t count = 1);
 
 // One emulated bus (umockdev's testbed) with the devices attached to it. Attach every device
 // before the USB driver under test is created: libusb enumerates when it starts.

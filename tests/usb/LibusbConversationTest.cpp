@@ -16,14 +16,6 @@ using Lines = std::vector<std::string>;
 using IdleReads = SimulatedInstrument::IdleReads;
 using Packetisation = SimulatedInstrument::Packetisation;
 
-Lines Repeated(const Lines& pair, std::size_t times) {
-    Lines all;
-    for (std::size_t i = 0; i < times; ++i) {
-        all.insert(all.end(), pair.begin(), pair.end());
-    }
-    return all;
-}
-
 bool WriteText(CUsbDevice& usb, const std::string& text) {
     std::uint32_t transferred = 0;
     return usb.WritePacket(reinterpret_cast<const std::uint8_t*>(text.data()),
@@ -45,7 +37,7 @@ TEST_F(LibusbConversation, QueryTravelsOverTheBulkPipesAndTheInterfaceIsReleased
         EXPECT_EQ(model, "QIRO-7 EMU");
     }
     EXPECT_EQ(devices[0]->RequestLog(), Lines{"WHO"});
-    EXPECT_EQ(devices[0]->InterfaceEvents(), (Lines{"claim", "release"}));
+    EXPECT_EQ(devices[0]->InterfaceEvents(), LinkCycleEvents());
 }
 
 TEST_F(LibusbConversation, ZeroLengthPacketIsASuccessfulEmptyRead) {
@@ -98,7 +90,7 @@ TEST_P(ConnectOverLibusb, ReadsEverythingInOrderOneInterfaceClaimPerStep) {
     EXPECT_EQ(read.steps, 17);
     EXPECT_EQ(read.data, kDefaultConnectData);
     EXPECT_EQ(devices[0]->RequestLog(), kConnectRequests);
-    EXPECT_EQ(devices[0]->InterfaceEvents(), Repeated({"claim", "release"}, 17));
+    EXPECT_EQ(devices[0]->InterfaceEvents(), LinkCycleEvents(17));
     EXPECT_EQ(devices[0]->DiscardedReads(), 0u);
 }
 
@@ -233,7 +225,7 @@ TEST_P(StreamOverLibusb, ReadingsFlowOverTheOpenLinkUntilStopAndEnd) {
     EXPECT_EQ(readings, devices[0]->Firmware()->StreamLinesSent());
     EXPECT_EQ(devices[0]->RequestLog(), (Lines{"CST", "STP"}));
     EXPECT_FALSE(devices[0]->Firmware()->IsStreaming());
-    EXPECT_EQ(devices[0]->InterfaceEvents(), (Lines{"claim", "release"}));
+    EXPECT_EQ(devices[0]->InterfaceEvents(), LinkCycleEvents());
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, StreamOverLibusb,
@@ -269,7 +261,7 @@ TEST_P(SilentFirmware, TheReadTimeOutFailsTheConversationAndTheInterfaceIsReleas
     }
     EXPECT_EQ(devices[0]->DiscardedReads(), 1u);
     EXPECT_EQ(devices[0]->PendingReads(), 0u);
-    EXPECT_EQ(devices[0]->InterfaceEvents(), (Lines{"claim", "release"}));
+    EXPECT_EQ(devices[0]->InterfaceEvents(), LinkCycleEvents());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,5 +1,6 @@
 // Which device the libusb driver takes for the instrument, how it classifies the endpoints of
-// interface 0, and how it hands the interface over to and back from a kernel driver.
+// interface 0, that it selects alternate setting 0, and how it hands the interface over to and
+// back from a kernel driver.
 #include <libusb.h>
 
 #include <string>
@@ -49,7 +50,7 @@ EmulatedDeviceOptions WithEndpoints(EndpointLayout layout) {
     return options;
 }
 
-const Events kClaimedAndReleased = {"claim", "release"};
+const Events kClaimedAndReleased = LinkCycleEvents();
 
 class Recognition : public EmulatedUsbTest,
                     public ::testing::WithParamInterface<RecognitionCase> {};
@@ -181,6 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct HandoverCase {
     const char* name;
     bool claimRefused;
+    bool alternateSettingRefused;
     bool opens;
     Events events;
 };
@@ -196,6 +198,7 @@ TEST_P(KernelDriverHandover, DetachesForTheClaimAndGivesTheInterfaceBack) {
     EmulatedDeviceOptions options;
     options.boundKernelDriver = "usbhid";
     options.claimRefused = GetParam().claimRefused;
+    options.alternateSettingRefused = GetParam().alternateSettingRefused;
     ASSERT_TRUE(Present({options}));
     {
         CUsbDevice usb;
@@ -207,8 +210,20 @@ TEST_P(KernelDriverHandover, DetachesForTheClaimAndGivesTheInterfaceBack) {
 INSTANTIATE_TEST_SUITE_P(
     LibusbDriver, KernelDriverHandover,
     ::testing::Values(
-        HandoverCase{"Claimed", false, true, {"detach usbhid", "claim", "release", "reattach"}},
-        HandoverCase{"ClaimRefused", true, false, {"detach usbhid", "claim refused", "reattach"}}),
+        HandoverCase{"Claimed",
+                     false,
+                     false,
+                     true,
+                     {"detach usbhid", "claim", "alternate setting 0", "release", "reattach"}},
+        HandoverCase{
+            "ClaimRefused", true, false, false, {"detach usbhid", "claim refused", "reattach"}},
+        // A device that refuses alternate setting 0 is not used: the claim is given up again.
+        HandoverCase{
+            "AlternateSettingRefused",
+            false,
+            true,
+            false,
+            {"detach usbhid", "claim", "alternate setting 0 refused", "release", "reattach"}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -62,14 +62,6 @@ bool Shows(const std::vector<AccessibleNode>& nodes, const std::string& role,
     });
 }
 
-std::vector<std::string> Cycles(std::size_t count) {
-    std::vector<std::string> events;
-    for (std::size_t i = 0; i < count; ++i) {
-        events.insert(events.end(), {"claim", "release"});
-    }
-    return events;
-}
-
 TEST(ProgramSmoke, ConnectReadsTheEmulatedInstrumentAndTheWindowShowsItsModel) {
     if (!UmockdevPreloadActive()) {
         GTEST_SKIP() << "umockdev's preload library is not available";
@@ -129,7 +121,8 @@ TEST(ProgramSmoke, ConnectReadsTheEmulatedInstrumentAndTheWindowShowsItsModel) {
         kConnectLimit))
         << "no message box after Connect";
     EXPECT_EQ(instrument->RequestLog(), kConnectRequests);
-    EXPECT_EQ(instrument->InterfaceEvents(), Cycles(17)) << "one open-close cycle per step";
+    EXPECT_EQ(instrument->InterfaceEvents(), LinkCycleEvents(17))
+        << "one open-close cycle per step";
     if (accessible) {
         EXPECT_TRUE(WaitUntil(
             [&] {

@@ -84,7 +84,7 @@ TEST_P(WorkerOverLibusb, EndsAsTheStreamEndsAndClosesTheLinkBeforeTheEndMessage)
     }
     EXPECT_EQ(window.messages, GetParam().messages);
     ASSERT_FALSE(window.interfaceEventsAtMessage.empty());
-    EXPECT_EQ(window.interfaceEventsAtMessage.back(), (Lines{"claim", "release"}));
+    EXPECT_EQ(window.interfaceEventsAtMessage.back(), LinkCycleEvents());
     EXPECT_EQ(devices[0]->RequestLog(), GetParam().requests);
     EXPECT_EQ(runActive.load(), 0);
 }
