@@ -576,13 +576,18 @@ EmulatedInstrument* EmulatedUsbBus::Attach(const EmulatedDeviceOptions& options)
 }
 
 void EmulatedUsbBus::Unplug(EmulatedInstrument& device) {
+    if (device.plugged) {
+        umockdev_testbed_uevent(testbed->bed, SyspathOf(device.port).c_str(), "remove");
+        Vanish(device);
+    }
+}
+
+void EmulatedUsbBus::Vanish(EmulatedInstrument& device) {
     if (!device.plugged) {
         return;
     }
-    const std::string syspath = SyspathOf(device.port);
-    umockdev_testbed_uevent(testbed->bed, syspath.c_str(), "remove");
     umockdev_testbed_detach_ioctl(testbed->bed, device.DeviceNode().c_str(), nullptr);
-    umockdev_testbed_remove_device(testbed->bed, syspath.c_str());
+    umockdev_testbed_remove_device(testbed->bed, SyspathOf(device.port).c_str());
     device.plugged = false;
 }
 

@@ -106,6 +106,8 @@ public:
     EmulatedInstrument* Attach(const EmulatedDeviceOptions& options = {});
     // Takes the device off the bus; the object stays, with what it observed.
     void Unplug(EmulatedInstrument& device);
+    // The same without the hotplug event: libusb still lists the device, but cannot open it.
+    void Vanish(EmulatedInstrument& device);
     // Unplugs the device and plugs a new one into its port, which gets a new address.
     EmulatedInstrument* Replug(EmulatedInstrument& device,
                                const EmulatedDeviceOptions& options = {});
