@@ -212,7 +212,7 @@ enum class BusChange {
     OtherDeviceInItsPlace,  // unplugged, and another product plugged into its port
     Unplugged,
     VanishedUnannounced,  // gone before libusb heard of it: the remembered path fails to open
-    InstrumentAdded,
+    OtherDeviceAdded,     // with a bulk pair; libusb may list a device plugged in later anywhere
 };
 
 struct BusChangeCase {
@@ -246,7 +246,7 @@ protected:
     }
 
     void Change(BusChange change, EmulatedInstrument& used) {
-        if (change != BusChange::None && change != BusChange::InstrumentAdded) {
+        if (change != BusChange::None && change != BusChange::OtherDeviceAdded) {
             std::erase(instruments, &used);
         }
         switch (change) {
@@ -264,8 +264,8 @@ protected:
             case BusChange::VanishedUnannounced:
                 bus->Vanish(used);
                 break;
-            case BusChange::InstrumentAdded:
-                Plugged(bus->Attach());
+            case BusChange::OtherDeviceAdded:
+                Plugged(bus->Attach(WithProduct("Other instrument")), false);
                 break;
         }
     }
@@ -330,7 +330,7 @@ INSTANTIATE_TEST_SUITE_P(
         BusChangeCase{"UnpluggedSecondInstrumentLeft", 2, BusChange::Unplugged, true},
         BusChangeCase{"VanishedSecondInstrumentLeft", 2, BusChange::VanishedUnannounced, true},
         BusChangeCase{"VanishedAlone", 1, BusChange::VanishedUnannounced, false},
-        BusChangeCase{"InstrumentAdded", 1, BusChange::InstrumentAdded, true}),
+        BusChangeCase{"OtherDeviceAdded", 1, BusChange::OtherDeviceAdded, true}),
     [](const auto& param) { return std::string(param.param.name); });
 
 struct HandoverCase {
