@@ -2,11 +2,14 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -136,6 +139,24 @@ LibusbDeviceLocation LocationOf(libusb_device* device, const libusb_device_descr
 
 bool SameDevice(const LibusbDeviceLocation& a, const LibusbDeviceLocation& b) {
     return a.bus == b.bus && a.address == b.address && a.ports == b.ports;
+}
+
+// Every device of one enumeration, in its order. A replugged device comes back with a new
+// address, so two equal layouts hold the same devices in the same places.
+using BusLayout = std::vector<LibusbDeviceLocation>;
+
+BusLayout LayoutOf(const DeviceList& devices) {
+    BusLayout layout;
+    for (libusb_device* device : devices) {
+        libusb_device_descriptor descriptor{};
+        libusb_get_device_descriptor(device, &descriptor);
+        layout.push_back(LocationOf(device, descriptor));
+    }
+    return layout;
+}
+
+bool SameLayout(const BusLayout& a, const BusLayout& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), &SameDevice);
 }
 
 class LibusbInterfaceHandle final : public UsbInterfaceHandle {
@@ -275,26 +296,35 @@ public:
         : context(std::make_shared<LibusbContext>()), transferTimeoutOverrideMs(timeoutOverride) {}
 
     // There is no interface GUID under libusb: the product string and the endpoints decide.
+    // Reading the product string means opening each candidate, so what a search found is
+    // reused for as long as the bus holds the same devices in the same places.
     bool FindDevicePath(const InterfaceGuid&, char* path, std::size_t capacity) override {
         if (capacity == 0) {
             return false;
         }
         path[0] = '\0';
         const DeviceList devices(context->get());
-        for (libusb_device* device : devices) {
-            libusb_device_descriptor descriptor;
-            if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
-                !IsInstrument(device, descriptor)) {
-                continue;
-            }
-            const std::string text = FormatLibusbDevicePath(LocationOf(device, descriptor));
-            if (text.size() >= capacity) {
-                return false;
-            }
-            std::memcpy(path, text.c_str(), text.size() + 1);
-            return true;
+        const BusLayout layout = LayoutOf(devices);
+        std::string found = RememberedPath(layout);
+        if (found.empty()) {
+            found = FirstInstrumentPath(devices);
+            Remember(layout, found);
         }
-        return false;
+        if (found.empty() || found.size() >= capacity) {
+            return false;
+        }
+        std::memcpy(path, found.c_str(), found.size() + 1);
+        return true;
+    }
+
+    bool ForgetDevicePath(const char* path) override {
+        const std::lock_guard lock(memoryMutex);
+        if (!memory.has_value() || path == nullptr || memory->path != path) {
+            return false;
+        }
+        const bool reused = memory->reused;
+        memory.reset();
+        return reused;
     }
 
     std::unique_ptr<UsbFileHandle> OpenDevicePath(const char* path) override {
@@ -319,14 +349,54 @@ public:
     }
 
 private:
+    // The search itself; empty when no instrument is present.
+    static std::string FirstInstrumentPath(const DeviceList& devices) {
+        for (libusb_device* device : devices) {
+            libusb_device_descriptor descriptor;
+            if (libusb_get_device_descriptor(device, &descriptor) == LIBUSB_SUCCESS &&
+                IsInstrument(device, descriptor)) {
+                return FormatLibusbDevicePath(LocationOf(device, descriptor));
+            }
+        }
+        return {};
+    }
+
     static bool IsInstrument(libusb_device* device, const libusb_device_descriptor& descriptor) {
         std::vector<EndpointInfo> endpoints;
         return ReadInterfaceEndpoints(device, kAlternateSetting, endpoints) &&
                HasBulkPair(endpoints) && ProductStringMatches(device, descriptor.iProduct);
     }
 
+    // Empty unless the last search was made on this very layout.
+    std::string RememberedPath(const BusLayout& layout) {
+        const std::lock_guard lock(memoryMutex);
+        if (!memory.has_value() || !SameLayout(memory->layout, layout)) {
+            return {};
+        }
+        memory->reused = true;
+        return memory->path;
+    }
+
+    // A search that found nothing is not kept: a device may become ours to open at any time.
+    void Remember(const BusLayout& layout, const std::string& path) {
+        const std::lock_guard lock(memoryMutex);
+        if (path.empty()) {
+            memory.reset();
+        } else {
+            memory = Search{layout, path, false};
+        }
+    }
+
+    struct Search {
+        BusLayout layout;
+        std::string path;
+        bool reused;  // handed out since, without a search
+    };
+
     std::shared_ptr<LibusbContext> context;
     std::uint32_t transferTimeoutOverrideMs;
+    std::mutex memoryMutex;
+    std::optional<Search> memory;
 };
 
 // Reads the decimal number that follows key in path, up to the next ';' (or the end).

@@ -29,4 +29,6 @@ bool ParseLibusbDevicePath(const std::string& path, LibusbDeviceLocation& locati
 // set: no limit). Non-zero replaces every pipe's time-out, so that tests against an emulated
 // device need not wait 30 s; the program itself always passes 0.
 // The driver may be used from several threads; each handle it opens, by one thread at a time.
+// It remembers the last search's answer, under a lock, for as long as every device stays at
+// its place and address, so the cycles of a Connect open only the instrument itself.
 std::shared_ptr<UsbDriver> CreateLibusbDriver(std::uint32_t transferTimeoutOverrideMs = 0);

@@ -25,6 +25,14 @@ bool CUsbDevice::Open(const InterfaceGuid& guid) {
         return false;
     }
     fileHandle = driver->OpenDevicePath(path);
+    // A remembered answer may be out of date (the device went, or cannot be opened now): the
+    // search it stood in for is made after all, and may find another instrument.
+    if (fileHandle == nullptr && driver->ForgetDevicePath(path)) {
+        if (!FindDevicePath(guid, path)) {
+            return false;
+        }
+        fileHandle = driver->OpenDevicePath(path);
+    }
     vendorIdText = IdTextAfterMarker(path, "vid_");
     productIdText = IdTextAfterMarker(path, "pid_");
     if (fileHandle == nullptr) {

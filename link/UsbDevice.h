@@ -1,6 +1,7 @@
 // CUsbDevice: finds the instrument, opens its interface 0 and moves single packets over its
 // bulk pipes. Synchronous; one thread at a time. Knows nothing of the command protocol.
-// Every failure is a false result; nothing is retried and no error is kept.
+// Every failure is a false result; nothing is retried and no error is kept. (A device path the
+// driver answered from memory that fails to open is not a retry: the search is made then.)
 #pragma once
 
 #include <cstddef>

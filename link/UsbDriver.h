@@ -66,10 +66,15 @@ public:
     // Writes the path of the first present instrument, NUL-terminated, into path[0..capacity).
     // Fails when there is none or when the path does not fit (truncation is failure).
     // Paths carry "vid_xxxx" and "pid_xxxx" in lower-case hex where the platform knows them.
+    // A driver may answer from an earlier search while the devices present are unchanged.
     virtual bool FindDevicePath(const InterfaceGuid& guid, char* path, std::size_t capacity) = 0;
 
     // Null on failure.
     virtual std::unique_ptr<UsbFileHandle> OpenDevicePath(const char* path) = 0;
+
+    // Called when a path FindDevicePath gave could not be opened. True when that path was an
+    // earlier search's answer, which the driver now drops: a search made now may find another.
+    virtual bool ForgetDevicePath(const char*) { return false; }
 };
 
 // The process-wide driver every new CUsbDevice uses. Until one is installed, the platform's

@@ -24,6 +24,7 @@ constexpr std::uint8_t kGetDescriptor = 6;
 constexpr std::uint8_t kDeviceDescriptorType = 1;
 constexpr std::uint8_t kConfigDescriptorType = 2;
 constexpr std::uint8_t kStringDescriptorType = 3;
+constexpr std::uint8_t kProductStringIndex = 2;
 constexpr std::size_t kSetupPacketSize = 8;
 
 std::uint8_t Low(std::uint16_t value) {
@@ -66,7 +67,7 @@ std::vector<std::uint8_t> DeviceDescriptor(const EmulatedDeviceOptions& options)
     std::vector<std::uint8_t> bytes = {18, 1, 0x00, 0x02, 0, 0, 0, 64};
     AppendWord(bytes, options.vendorId);
     AppendWord(bytes, options.productId);
-    bytes.insert(bytes.end(), {0x00, 0x01, 1, 2, 3, 1});
+    bytes.insert(bytes.end(), {0x00, 0x01, 1, kProductStringIndex, 3, 1});
     return bytes;
 }
 
@@ -92,7 +93,9 @@ std::vector<std::uint8_t> StringDescriptor(const EmulatedDeviceOptions& options,
     if (index == 0) {
         return {4, 3, 0x09, 0x04};
     }
-    const std::string text = index == 1 ? "Emulated maker" : index == 2 ? options.product : "0001";
+    const std::string text = index == 1                     ? "Emulated maker"
+                             : index == kProductStringIndex ? options.product
+                                                            : "0001";
     std::vector<std::uint8_t> bytes = {0, 3};
     for (const char c : text) {
         bytes.push_back(static_cast<std::uint8_t>(c));
@@ -118,8 +121,13 @@ std::string DeviceNodeOf(std::uint8_t address) {
     return node;
 }
 
-// What libusb reads from sysfs and udev: the device at port address - 1 and its descriptors.
-std::string SysfsDescription(const EmulatedDeviceOptions& options, std::uint8_t address) {
+std::string SyspathOf(std::uint8_t port) {
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
+}
+
+// What libusb reads from sysfs and udev: the device at its port and its descriptors.
+std::string SysfsDescription(const EmulatedDeviceOptions& options, std::uint8_t port,
+                             std::uint8_t address) {
     std::vector<std::uint8_t> descriptors = DeviceDescriptor(options);
     const std::vector<std::uint8_t> config = ConfigDescriptor(options);
     descriptors.insert(descriptors.end(), config.begin(), config.end());
@@ -127,7 +135,7 @@ std::string SysfsDescription(const EmulatedDeviceOptions& options, std::uint8_t 
     const std::string node = DeviceNodeOf(address);
     const std::string number = std::to_string(address);
     const std::vector<std::string> lines = {
-        "P: /devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(address - 1),
+        "P: " + SyspathOf(port).substr(std::strlen("/sys")),
         "N: " + node.substr(std::strlen("/dev/")) + "=" + hex,
         "E: DEVNAME=" + node,
         "E: DEVTYPE=usb_device",
@@ -205,6 +213,7 @@ struct EmulatedInstrument::Handler {
           firmware(deviceOptions.clock),
           base(umockdev_ioctl_base_new()) {
         g_signal_connect(base, "handle-ioctl", G_CALLBACK(&Handler::OnIoctl), this);
+        g_signal_connect(base, "client-connected", G_CALLBACK(&Handler::OnClientConnected), this);
         g_signal_connect(base, "client-vanished", G_CALLBACK(&Handler::OnClientVanished), this);
     }
     ~Handler() {
@@ -221,6 +230,12 @@ struct EmulatedInstrument::Handler {
 
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
         return static_cast<Handler*>(self)->Handle(client);
+    }
+    // Each open of the device node is a client of its own.
+    static void OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self) {
+        auto* handler = static_cast<Handler*>(self);
+        const std::lock_guard lock(handler->mutex);
+        ++handler->opens;
     }
     static void OnClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
         static_cast<Handler*>(self)->Forget(client);
@@ -251,6 +266,8 @@ struct EmulatedInstrument::Handler {
     std::deque<Urb> reapable;  // completed, for their clients to reap
     std::vector<std::string> events;
     std::size_t discarded = 0;
+    std::size_t opens = 0;
+    std::size_t productStringReads = 0;
     UMockdevIoctlBase* base;
 };
 
@@ -421,6 +438,7 @@ void EmulatedInstrument::Handler::AnswerControl(Urb& urb) {
         reply = ConfigDescriptor(options);
     } else if (type == kStringDescriptorType && index <= 3) {
         reply = StringDescriptor(options, index);
+        productStringReads += index == kProductStringIndex ? 1 : 0;
     } else {
         urb.Complete(-EPIPE);
         return;
@@ -519,9 +537,9 @@ void EmulatedInstrument::Handler::Forget(UMockdevIoctlClient* client) {
 
 // --- EmulatedInstrument -------------------------------------------------------------------
 
-EmulatedInstrument::EmulatedInstrument(const EmulatedDeviceOptions& options,
+EmulatedInstrument::EmulatedInstrument(const EmulatedDeviceOptions& options, std::uint8_t busPort,
                                        std::uint8_t deviceAddress)
-    : address(deviceAddress), handler(std::make_unique<Handler>(options)) {}
+    : port(busPort), address(deviceAddress), handler(std::make_unique<Handler>(options)) {}
 
 EmulatedInstrument::~EmulatedInstrument() = default;
 
@@ -549,6 +567,16 @@ std::size_t EmulatedInstrument::DiscardedReads() {
     return handler->discarded;
 }
 
+std::size_t EmulatedInstrument::Opens() {
+    const std::lock_guard lock(handler->mutex);
+    return handler->opens;
+}
+
+std::size_t EmulatedInstrument::ProductStringReads() {
+    const std::lock_guard lock(handler->mutex);
+    return handler->productStringReads;
+}
+
 std::string EmulatedInstrument::DeviceNode() const {
     return DeviceNodeOf(address);
 }
@@ -563,20 +591,49 @@ EmulatedUsbBus::EmulatedUsbBus() : testbed(std::make_unique<Testbed>()) {}
 
 EmulatedUsbBus::~EmulatedUsbBus() {
     for (const auto& device : devices) {
-        umockdev_testbed_detach_ioctl(testbed->bed, device->DeviceNode().c_str(), nullptr);
+        if (device->plugged) {
+            umockdev_testbed_detach_ioctl(testbed->bed, device->DeviceNode().c_str(), nullptr);
+        }
     }
     devices.clear();
     g_object_unref(testbed->bed);
 }
 
 EmulatedInstrument* EmulatedUsbBus::Attach(const EmulatedDeviceOptions& options) {
-    const auto address = static_cast<std::uint8_t>(devices.size() + 2);
-    std::unique_ptr<EmulatedInstrument> device(new EmulatedInstrument(options, address));
+    return Plug(options, nextPort++);
+}
+
+void EmulatedUsbBus::Unplug(EmulatedInstrument& device) {
+    if (device.plugged) {
+        umockdev_testbed_uevent(testbed->bed, SyspathOf(device.port).c_str(), "remove");
+        Vanish(device);
+    }
+}
+
+void EmulatedUsbBus::Vanish(EmulatedInstrument& device) {
+    if (!device.plugged) {
+        return;
+    }
+    umockdev_testbed_detach_ioctl(testbed->bed, device.DeviceNode().c_str(), nullptr);
+    umockdev_testbed_remove_device(testbed->bed, SyspathOf(device.port).c_str());
+    device.plugged = false;
+}
+
+EmulatedInstrument* EmulatedUsbBus::Replug(EmulatedInstrument& device,
+                                           const EmulatedDeviceOptions& options) {
+    Unplug(device);
+    return Plug(options, device.port);
+}
+
+EmulatedInstrument* EmulatedUsbBus::Plug(const EmulatedDeviceOptions& options, std::uint8_t port) {
+    const std::uint8_t address = nextAddress++;
+    std::unique_ptr<EmulatedInstrument> device(new EmulatedInstrument(options, port, address));
     GError* error = nullptr;
-    const bool attached = umockdev_testbed_add_from_string(
-                              testbed->bed, SysfsDescription(options, address).c_str(), &error) &&
-                          umockdev_testbed_attach_ioctl(testbed->bed, device->DeviceNode().c_str(),
-                                                        device->handler->base, &error);
+    const bool attached =
+        umockdev_testbed_add_from_string(
+            testbed->bed, SysfsDescription(options, port, address).c_str(), &error) &&
+        umockdev_testbed_attach_ioctl(testbed->bed, device->DeviceNode().c_str(),
+                                      device->handler->base, &error);
     if (!attached) {
         lastError = error != nullptr ? error->message : "umockdev refused the device";
         if (error != nullptr) {

@@ -73,6 +73,9 @@ public:
     std::size_t PendingReads();
     // Bulk IN transfers that libusb cancelled (its time-out) since the device was attached.
     std::size_t DiscardedReads();
+    // Opens of the device node, and reads of the product string, since it was attached.
+    std::size_t Opens();
+    std::size_t ProductStringReads();
 
     std::uint8_t Address() const { return address; }
     std::string DeviceNode() const;
@@ -81,9 +84,12 @@ private:
     friend class EmulatedUsbBus;
     struct Handler;  // the usbfs side, shared with umockdev's thread
 
-    EmulatedInstrument(const EmulatedDeviceOptions& options, std::uint8_t deviceAddress);
+    EmulatedInstrument(const EmulatedDeviceOptions& options, std::uint8_t busPort,
+                       std::uint8_t deviceAddress);
 
+    std::uint8_t port;
     std::uint8_t address;
+    bool plugged = true;
     std::unique_ptr<Handler> handler;
 };
 
@@ -91,8 +97,9 @@ private:
 // interface 0, puts it in alternate setting 0 and releases it.
 std::vector<std::string> LinkCycleEvents(std::size_t count = 1);
 
-// One emulated bus (umockdev's testbed) with the devices attached to it. Attach every device
-// before the USB driver under test is created: libusb enumerates when it starts.
+// One emulated bus (umockdev's testbed) with the devices attached to it. A USB driver created
+// afterwards finds them when it starts; later changes reach libusb as hotplug events, which it
+// takes in before its next enumeration.
 class EmulatedUsbBus {
 public:
     EmulatedUsbBus();
@@ -100,14 +107,25 @@ public:
     EmulatedUsbBus(const EmulatedUsbBus&) = delete;
     EmulatedUsbBus& operator=(const EmulatedUsbBus&) = delete;
 
-    // Adds a device at port n and address n + 1 of bus 1 (n = 1, 2, ...). Null on failure,
-    // with the reason in LastError().
+    // Adds a device at the next free port of bus 1 (1, 2, ...) with the next unused address
+    // (2, 3, ...). Null on failure, with the reason in LastError().
     EmulatedInstrument* Attach(const EmulatedDeviceOptions& options = {});
+    // Takes the device off the bus; the object stays, with what it observed.
+    void Unplug(EmulatedInstrument& device);
+    // The same without the hotplug event: libusb still lists the device, but cannot open it.
+    void Vanish(EmulatedInstrument& device);
+    // Unplugs the device and plugs a new one into its port, which gets a new address.
+    EmulatedInstrument* Replug(EmulatedInstrument& device,
+                               const EmulatedDeviceOptions& options = {});
     const std::string& LastError() const { return lastError; }
 
 private:
+    EmulatedInstrument* Plug(const EmulatedDeviceOptions& options, std::uint8_t port);
+
     struct Testbed;
     std::unique_ptr<Testbed> testbed;
+    std::uint8_t nextPort = 1;
+    std::uint8_t nextAddress = 2;
     std::vector<std::unique_ptr<EmulatedInstrument>> devices;
     std::string lastError;
 };

@@ -92,6 +92,9 @@ TEST_P(ConnectOverLibusb, ReadsEverythingInOrderOneInterfaceClaimPerStep) {
     EXPECT_EQ(devices[0]->RequestLog(), kConnectRequests);
     EXPECT_EQ(devices[0]->InterfaceEvents(), LinkCycleEvents(17));
     EXPECT_EQ(devices[0]->DiscardedReads(), 0u);
+    // One search for the whole Connect, its product-string read included; then one open a step.
+    EXPECT_EQ(devices[0]->ProductStringReads(), 1u);
+    EXPECT_EQ(devices[0]->Opens(), 1u + 17u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ConnectOverLibusb,

@@ -1,9 +1,11 @@
-// Which device the libusb driver takes for the instrument, how it classifies the endpoints of
-// interface 0, that it selects alternate setting 0, and how it hands the interface over to and
-// back from a kernel driver.
+// Which device the libusb driver takes for the instrument, also when the bus changes between
+// operations, how it classifies the endpoints of interface 0, that it selects alternate
+// setting 0, and how it hands the interface over to and back from a kernel driver.
 #include <libusb.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/Instrument.h"
@@ -108,6 +110,28 @@ TEST_F(EmulatedUsbTest, FindsTheInstrumentByItsProductStringAndCarriesItsIdsAsTe
     EXPECT_EQ(usb.GetProductId(), "7c07");
 }
 
+// The worker and the window thread never use the link at once, yet nothing stops two threads
+// from searching at the same moment; the driver's memory of the last search is shared.
+TEST_F(EmulatedUsbTest, TwoThreadsSearchingAtOnceBothFindTheInstrumentEveryTime) {
+    ASSERT_TRUE(Present({{}}));
+    constexpr int kSearches = 20;
+    std::atomic<int> found{0};
+    const auto search = [&found] {
+        for (int i = 0; i < kSearches; ++i) {
+            CUsbDevice usb;
+            char path[CUsbDevice::kDevicePathCapacity];
+            if (usb.FindDevicePath(GUID_DEVINTERFACE_INSTRUMENT, path) &&
+                std::string(path) == "usb:bus=001;ports=1;address=002;vid_0a1b&pid_7c07") {
+                ++found;
+            }
+        }
+    };
+    std::thread other(search);
+    search();
+    other.join();
+    EXPECT_EQ(found.load(), 2 * kSearches);
+}
+
 // Device addresses in libusb's own enumeration order: what "the first enumerated" means.
 std::vector<std::uint8_t> EnumerationOrder() {
     std::vector<std::uint8_t> addresses;
@@ -168,6 +192,8 @@ TEST_P(TwoDevices, EveryOperationTalksToTheFirstInstrumentEnumerated) {
     EXPECT_EQ(devices[expected]->RequestLog(), Events(3, "SRL"));
     EXPECT_TRUE(devices[1 - expected]->RequestLog().empty());
     EXPECT_TRUE(devices[1 - expected]->InterfaceEvents().empty());
+    EXPECT_EQ(devices[expected]->ProductStringReads(), 1u) << "one search serves every round";
+    EXPECT_LE(devices[1 - expected]->ProductStringReads(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,6 +203,134 @@ INSTANTIATE_TEST_SUITE_P(
         PairCase{"OtherProductFirst", WithProduct("Other instrument"), {}, false, true},
         PairCase{"NoBulkOutFirst", WithEndpoints(EndpointLayout::NoBulkOut), {}, false, true},
         PairCase{"OtherProductSecond", {}, WithProduct("Other instrument"), true, false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// What happens on the bus between two operations of the program.
+enum class BusChange {
+    None,
+    Replugged,              // the instrument the first operation used
+    OtherDeviceInItsPlace,  // unplugged, and another product plugged into its port
+    Unplugged,
+    VanishedUnannounced,  // gone before libusb heard of it: the remembered path fails to open
+    OtherDeviceAdded,     // with a bulk pair; libusb may list a device plugged in later anywhere
+};
+
+struct BusChangeCase {
+    const char* name;
+    int instruments;  // on the bus at the first operation
+    BusChange change;
+    bool readsAProductString;  // for the second operation: a search that could open a device
+};
+
+void PrintTo(const BusChangeCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class BusChangeBetweenOperations : public EmulatedUsbTest,
+                                   public ::testing::WithParamInterface<BusChangeCase> {
+protected:
+    // Each instrument answers "SRL" with its own address.
+    EmulatedInstrument* Plugged(EmulatedInstrument* device, bool instrument = true) {
+        if (device == nullptr) {
+            ADD_FAILURE() << "cannot plug an emulated device: " << bus->LastError();
+            return nullptr;
+        }
+        SimulatedInstrument::Identity identity;
+        identity.serialNumber = "SN-" + std::to_string(device->Address());
+        device->Firmware()->SetIdentity(identity);
+        all.push_back(device);
+        if (instrument) {
+            instruments.push_back(device);
+        }
+        return device;
+    }
+
+    void Change(BusChange change, EmulatedInstrument& used) {
+        if (change != BusChange::None && change != BusChange::OtherDeviceAdded) {
+            std::erase(instruments, &used);
+        }
+        switch (change) {
+            case BusChange::None:
+                break;
+            case BusChange::Replugged:
+                Plugged(bus->Replug(used));
+                break;
+            case BusChange::OtherDeviceInItsPlace:
+                Plugged(bus->Replug(used, WithProduct("Other instrument")), false);
+                break;
+            case BusChange::Unplugged:
+                bus->Unplug(used);
+                break;
+            case BusChange::VanishedUnannounced:
+                bus->Vanish(used);
+                break;
+            case BusChange::OtherDeviceAdded:
+                Plugged(bus->Attach(WithProduct("Other instrument")), false);
+                break;
+        }
+    }
+
+    // The instrument a search made now must find; null when there is none.
+    EmulatedInstrument* FirstInstrumentEnumerated() const {
+        for (const std::uint8_t address : EnumerationOrder()) {
+            for (EmulatedInstrument* device : instruments) {
+                if (device->Address() == address) {
+                    return device;
+                }
+            }
+        }
+        return nullptr;
+    }
+
+    std::size_t ProductStringReads() const {
+        std::size_t reads = 0;
+        for (EmulatedInstrument* device : all) {
+            reads += device->ProductStringReads();
+        }
+        return reads;
+    }
+
+    std::vector<EmulatedInstrument*> instruments;  // on the bus now
+    std::vector<EmulatedInstrument*> all;          // ever attached
+};
+
+int ReadSerial(std::string& serial) {
+    CInstrument instrument;
+    return instrument.ReadSerialNumber(serial);
+}
+
+TEST_P(BusChangeBetweenOperations, TheNextOperationTalksToTheFirstInstrumentOnTheBusAsItIsNow) {
+    ASSERT_TRUE(Present(std::vector<EmulatedDeviceOptions>(GetParam().instruments)));
+    for (EmulatedInstrument* device : devices) {
+        Plugged(device);
+    }
+    EmulatedInstrument* used = FirstInstrumentEnumerated();
+    ASSERT_NE(used, nullptr);
+    std::string serial;
+    ASSERT_EQ(ReadSerial(serial), 1);
+    ASSERT_EQ(serial, "SN-" + std::to_string(used->Address()));
+
+    const std::size_t readsBefore = ProductStringReads();
+    Change(GetParam().change, *used);
+    const EmulatedInstrument* expected = FirstInstrumentEnumerated();
+    serial.clear();
+    EXPECT_EQ(ReadSerial(serial), expected != nullptr ? 1 : 0);
+    if (expected != nullptr) {
+        EXPECT_EQ(serial, "SN-" + std::to_string(expected->Address()));
+    }
+    EXPECT_EQ(ProductStringReads() > readsBefore, GetParam().readsAProductString);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LibusbDriver, BusChangeBetweenOperations,
+    ::testing::Values(
+        BusChangeCase{"Unchanged", 1, BusChange::None, false},
+        BusChangeCase{"Replugged", 1, BusChange::Replugged, true},
+        BusChangeCase{"OtherDeviceInItsPlace", 1, BusChange::OtherDeviceInItsPlace, true},
+        BusChangeCase{"UnpluggedSecondInstrumentLeft", 2, BusChange::Unplugged, true},
+        BusChangeCase{"VanishedSecondInstrumentLeft", 2, BusChange::VanishedUnannounced, true},
+        BusChangeCase{"VanishedAlone", 1, BusChange::VanishedUnannounced, false},
+        BusChangeCase{"OtherDeviceAdded", 1, BusChange::OtherDeviceAdded, true}),
     [](const auto& param) { return std::string(param.param.name); });
 
 struct HandoverCase {
