@@ -51,11 +51,13 @@ public:
     // One request line: the text and a CR in one bulk OUT transfer. Refuses an empty text
     // and one longer than 63 characters without writing anything.
     int SendCommand(const std::string& request);
-    // Hands out the next line, CR included, from pendingText or from packets read until one
-    // begins with "END", "NG", "NO" (or "OK" when not continuation). Empty packets sleep 10 ms
-    // each; past the idle limit (kPatientIdleLimit when patient) it returns 1 with the text as
-    // collected, which then holds no CR or more than one line. Returns 0 when a pipe read fails
-    // (line keeps what was collected) or the read collected more than kReplyLimitBytes.
+    // Hands out the next line, CR included: from pendingText when it holds one, else from
+    // packets read until one begins with "END", "NG" or "NO" (or "OK" when not continuation)
+    // or the collected text holds a whole line that is exactly one of them. What follows the
+    // line stays pending. Empty packets sleep 10 ms each; past the idle limit
+    // (kPatientIdleLimit when patient) it returns 1 all the same, with the first line or, when
+    // nothing collected holds a CR, all of it. Returns 0 when a pipe read fails (line keeps what
+    // was collected, pendingText is left as it was) or more than kReplyLimitBytes were collected.
     int ReadReplyLine(bool continuation, std::string& line, bool patient);
     // Lines are handed out without their CR. With openClose the link is opened first and
     // closed before returning, whatever the result.
@@ -86,9 +88,9 @@ public:
 
     // Opens the link and leaves it open for the stream, whatever the result.
     int StartMeasurement();
-    // "STP" over the already open link, one reply read: 0 or -2..-4. replyText is all the text
-    // that read handed out, CRs included: on the stream's pipe it may hold stream lines before
-    // the reply, or several lines when the read ended at the idle limit. The rest stays pending.
+    // "STP" over the already open link, one reply read: 0 or -2..-4. replyText is what that
+    // read handed out, CR included: one line (on the stream's pipe perhaps a stream line that
+    // came before the reply), or text without a CR at the idle limit. The rest stays pending.
     int StopMeasurement(std::string& replyText);
     // Shows its own two messages through the framework's message function.
     int Calibrate();
