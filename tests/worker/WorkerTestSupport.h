@@ -35,7 +35,8 @@ struct RunEvent {
 
 class RecordingWindow : public MeasurementWindow {
 public:
-    explicit RecordingWindow(SimulatedUsbDriver& simulator) : driver(simulator) {}
+    // With a simulator, each event also records what it showed at that moment.
+    explicit RecordingWindow(SimulatedUsbDriver* simulator = nullptr) : driver(simulator) {}
 
     int AveragingIndex() override { return averagingIndex; }
     int IntervalSeconds() override { return intervalSeconds; }
@@ -105,8 +106,10 @@ private:
         event.kind = kind;
         event.text = text;
         event.message = message;
-        event.streamLinesSent = driver.Instrument()->StreamLinesSent();
-        event.openLinks = driver.OpenInterfaceCount();
+        if (driver != nullptr) {
+            event.streamLinesSent = driver->Instrument()->StreamLinesSent();
+            event.openLinks = driver->OpenInterfaceCount();
+        }
         event.runFlag = runActive.load();
         return event;
     }
@@ -120,7 +123,7 @@ private:
         return texts;
     }
 
-    SimulatedUsbDriver& driver;
+    SimulatedUsbDriver* driver;
 };
 
 class BoxesIntoWindow : public ModalInteraction {
@@ -153,7 +156,7 @@ protected:
     void SetUp() override {
         driver = std::make_shared<SimulatedUsbDriver>(SimulatedInstrument::ClockMode::Fast);
         InstallUsbDriver(driver);
-        window = std::make_unique<RecordingWindow>(*driver);
+        window = std::make_unique<RecordingWindow>(driver.get());
         InstallModalInteraction(std::make_shared<BoxesIntoWindow>(*window));
         SetApplicationName("qiro7-worker-test");
         SleepRecord::count = 0;
