@@ -208,7 +208,7 @@ void ChannelFuzz::ReadLine(const Operation& operation) {
     const long sleepsBefore = sleeps;
     std::string line;
     const int result = instrument.ReadReplyLine(continuation, line, patient);
-    const std::string& pendingAfter = instrument.PendingText();
+    const std::string pendingAfter(instrument.PendingText());
     const std::string arrived = pendingBefore + Delivered();
     Require(result == 0 || result == 1, "a reply read returns 1 or 0");
     if (pendingBefore.find(kCr) != std::string::npos) {
@@ -363,7 +363,8 @@ void ChannelFuzz::StopMeasurement() {
         Require(replyText == arrived && instrument.PendingText() == pendingBefore,
                 "a failed stop reply read loses text");
     } else {
-        Require(replyText + instrument.PendingText() == arrived, "the stop reply loses text");
+        Require(replyText + std::string(instrument.PendingText()) == arrived,
+                "the stop reply loses text");
         Require(IsOneLineOrNone(replyText), "the stop hands out more than one line");
         Require((result == kSuccess) == (replyText.find(kCr) != std::string::npos),
                 "stop: -4 does not mean a reply without CR");

@@ -119,11 +119,13 @@ int CInstrument::SendCommand(const std::string& request) {
 }
 
 int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patient) {
-    line = pendingText;
-    if (line.find(kCr) != std::string::npos) {
-        pendingText = CutAfterFirstCr(line);
+    const std::size_t pendingCr = pendingText.find(kCr, pendingStart);
+    if (pendingCr != std::string::npos) {
+        line.assign(pendingText, pendingStart, pendingCr + 1 - pendingStart);
+        pendingStart = pendingCr + 1;
         return 1;
     }
+    line.assign(pendingText, pendingStart);
     int idleCount = 0;
     const int idleLimit = patient ? kPatientIdleLimit : kIdleLimit;
     CompleteLineScan lines;
@@ -138,7 +140,7 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
             if (idleCount > idleLimit) {
                 // Nothing collected is lost: as at a normal end, the first line goes out and
                 // the rest waits for the next read. Text without a CR goes out whole.
-                pendingText = CutAfterFirstCr(line);
+                SetPendingText(CutAfterFirstCr(line));
                 return 1;
             }
             SleepMilliseconds(kEmptyPacketSleepMs);
@@ -156,14 +158,21 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
             continue;
         }
         if (lines.SawCr()) {
-            pendingText = CutAfterFirstCr(line);
+            SetPendingText(CutAfterFirstCr(line));
             return 1;
         }
     }
 }
 
+void CInstrument::SetPendingText(std::string text) {
+    pendingText = std::move(text);
+    pendingStart = 0;
+}
+
 std::string CInstrument::TakePendingText() {
-    return std::exchange(pendingText, std::string());
+    std::string taken(PendingText());
+    SetPendingText({});
+    return taken;
 }
 
 int CInstrument::Exchange(bool openClose, const std::string& request, std::string& firstLine,

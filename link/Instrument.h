@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "link/UsbDevice.h"
 
@@ -72,7 +73,9 @@ public:
     int StopAndReset(bool openClose);
 
     // Received text after the last line handed out.
-    const std::string& PendingText() const { return pendingText; }
+    std::string_view PendingText() const {
+        return std::string_view(pendingText).substr(pendingStart);
+    }
     // Hands the pending text over and empties it (the worker continues the stream with it).
     std::string TakePendingText();
 
@@ -125,7 +128,13 @@ private:
     bool CollectDataLines(const std::string& endLine, std::string& collected);
     int StopThenReset();
 
+    // Keeps text as the whole of the pending text.
+    void SetPendingText(std::string text);
+
+    // The pending text is pendingText from pendingStart on; lines before it are dropped only
+    // when new text is kept, so that handing out a long reply line by line costs linear time.
     std::string pendingText;
+    std::size_t pendingStart = 0;
 };
 
 // Integer reply rule: leading blanks and a sign allowed, stops at the first non-digit, no
