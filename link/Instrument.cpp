@@ -119,13 +119,9 @@ int CInstrument::SendCommand(const std::string& request) {
 }
 
 int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patient) {
-    const std::size_t pendingCr = pendingText.find(kCr, pendingStart);
-    if (pendingCr != std::string::npos) {
-        line.assign(pendingText, pendingStart, pendingCr + 1 - pendingStart);
-        pendingStart = pendingCr + 1;
+    if (TakePendingLine(line)) {
         return 1;
     }
-    line.assign(pendingText, pendingStart);
     int idleCount = 0;
     const int idleLimit = patient ? kPatientIdleLimit : kIdleLimit;
     CompleteLineScan lines;
@@ -162,6 +158,17 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
             return 1;
         }
     }
+}
+
+bool CInstrument::TakePendingLine(std::string& line) {
+    const std::size_t cr = pendingText.find(kCr, pendingStart);
+    const std::size_t end = cr == std::string::npos ? pendingText.size() : cr + 1;
+    line.assign(pendingText, pendingStart, end - pendingStart);
+    if (cr == std::string::npos) {
+        return false;
+    }
+    pendingStart = end;
+    return true;
 }
 
 void CInstrument::SetPendingText(std::string text) {

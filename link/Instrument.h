@@ -128,6 +128,9 @@ private:
     bool CollectDataLines(const std::string& endLine, std::string& collected);
     int StopThenReset();
 
+    // Puts the pending text in line; when it holds a CR only up to and including the first,
+    // which is then no longer pending.
+    bool TakePendingLine(std::string& line);
     // Keeps text as the whole of the pending text.
     void SetPendingText(std::string text);
 
