@@ -20,6 +20,7 @@
 #include "link/Sleep.h"
 #include "measure/TextRules.h"
 #include "res/StringTable.h"
+#include "tests/common/RecordingBoxes.h"
 
 namespace {
 
@@ -33,17 +34,6 @@ long sleeps = 0;
 void CountSleep(int) {
     ++sleeps;
 }
-
-class RecordingBoxes final : public ModalInteraction {
-public:
-    MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-        texts.push_back(request.text);
-        return MessageAnswer::Ok;
-    }
-    bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
-
-    std::vector<std::string> texts;
-};
 
 const std::array<std::string, 13> kRequests = {
     "",
@@ -327,10 +317,10 @@ void ChannelFuzz::Calibrate() {
     Require(result <= 0 && result >= ExchangeResult::kSecondLineNotEnd,
             "calibration code out of range");
     Require(!instrument.IsOpen(), "calibration leaves the link open");
-    Require(boxes->texts.size() <= 1, "calibration shows more than one box");
-    if (!boxes->texts.empty()) {
+    Require(boxes->boxes.size() <= 1, "calibration shows more than one box");
+    if (!boxes->boxes.empty()) {
         Require(result == 0, "calibration shows its box and reports a failure");
-        const std::string& text = boxes->texts.front();
+        const std::string& text = boxes->boxes.front().text;
         Require(text == LoadResourceString(IDS_ZERO_CALIBRATION_COMPLETED) ||
                     text == LoadResourceString(IDS_BLOCK_OUT_LIGHT),
                 "calibration shows a box of someone else");

@@ -27,6 +27,7 @@
 #include "measure/StreamLineAssembler.h"
 #include "measure/TextRules.h"
 #include "res/StringTable.h"
+#include "tests/common/RecordingBoxes.h"
 
 namespace {
 
@@ -104,17 +105,6 @@ public:
 private:
     const RunSettings& settings;
     ScriptedDevice& device;
-};
-
-class RecordingBoxes final : public ModalInteraction {
-public:
-    MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-        boxes.push_back(request);
-        return MessageAnswer::Ok;
-    }
-    bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
-
-    std::vector<MessageBoxRequest> boxes;
 };
 
 RunSettings DecodeSettings(ByteReader& input) {

@@ -11,6 +11,7 @@
 #include "res/StringTable.h"
 #include "sim/SimulatedUsbDriver.h"
 #include "tests/common/ConnectSequence.h"
+#include "tests/common/RecordingBoxes.h"
 
 namespace {
 
@@ -40,17 +41,6 @@ protected:
     std::shared_ptr<SimulatedUsbDriver> driver =
         std::make_shared<SimulatedUsbDriver>(ClockMode::Fast);
     SleepFunction previousSleep = nullptr;
-};
-
-class RecordingBoxes final : public ModalInteraction {
-public:
-    MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-        texts.push_back(request.text);
-        return MessageAnswer::Ok;
-    }
-    bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
-
-    std::vector<std::string> texts;
 };
 
 struct PacketMode {
@@ -143,8 +133,8 @@ TEST_P(PacketModeTest, CalibrationCompletes) {
     CInstrument instrument;
     EXPECT_EQ(instrument.Calibrate(), ExchangeResult::kSuccess);
     InstallModalInteraction(nullptr);
-    EXPECT_EQ(boxes->texts,
-              std::vector<std::string>{LoadResourceString(IDS_ZERO_CALIBRATION_COMPLETED)});
+    ASSERT_EQ(boxes->boxes.size(), 1u);
+    EXPECT_EQ(boxes->boxes[0].text, LoadResourceString(IDS_ZERO_CALIBRATION_COMPLETED));
     ExpectNoWait();
 }
 

@@ -394,31 +394,22 @@ struct StartPacketsCase {
     int expectedSleeps;
 };
 
-class StartPackets : public testing::TestWithParam<StartPacketsCase> {
+class StartPackets : public WorkerTest, public testing::WithParamInterface<StartPacketsCase> {
 protected:
     void SetUp() override {
-        InstallUsbDriver(std::make_shared<ScriptedUsbDriver>(device));
-        SleepRecord::count = 0;
-        SleepRecord::stopAfter = 0;
-        previousSleep = SetSleepFunction(&SleepRecord::Sleep);
-        runActive.store(0);
-    }
-    void TearDown() override {
-        SetSleepFunction(previousSleep);
-        InstallUsbDriver(nullptr);
+        WorkerTest::SetUp();
+        InstallUsbDriver(std::make_shared<ScriptedUsbDriver>(device));  // the simulator idles
     }
 
     std::shared_ptr<ScriptedDevice> device = std::make_shared<ScriptedDevice>();
-    SleepFunction previousSleep = nullptr;
 };
 
 TEST_P(StartPackets, TheStreamBeginsRightAfterTheStartsEndLine) {
     const StartPacketsCase& c = GetParam();
     device->QueuePackets(c.packets);
-    RecordingWindow window;
 
-    EXPECT_EQ(MeasurementThreadProc(window), c.expectedResult);
-    EXPECT_EQ(window.Samples(), c.expectedSamples);
+    EXPECT_EQ(MeasurementThreadProc(*window), c.expectedResult);
+    EXPECT_EQ(window->Samples(), c.expectedSamples);
     EXPECT_EQ(SleepRecord::count.load(), c.expectedSleeps);
     EXPECT_EQ(device->writes, std::vector<std::string>{"CST\r"});
 }

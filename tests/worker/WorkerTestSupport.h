@@ -35,8 +35,7 @@ struct RunEvent {
 
 class RecordingWindow : public MeasurementWindow {
 public:
-    // With a simulator, each event also records what it showed at that moment.
-    explicit RecordingWindow(SimulatedUsbDriver* simulator = nullptr) : driver(simulator) {}
+    explicit RecordingWindow(SimulatedUsbDriver& simulator) : driver(simulator) {}
 
     int AveragingIndex() override { return averagingIndex; }
     int IntervalSeconds() override { return intervalSeconds; }
@@ -106,10 +105,8 @@ private:
         event.kind = kind;
         event.text = text;
         event.message = message;
-        if (driver != nullptr) {
-            event.streamLinesSent = driver->Instrument()->StreamLinesSent();
-            event.openLinks = driver->OpenInterfaceCount();
-        }
+        event.streamLinesSent = driver.Instrument()->StreamLinesSent();
+        event.openLinks = driver.OpenInterfaceCount();
         event.runFlag = runActive.load();
         return event;
     }
@@ -123,7 +120,7 @@ private:
         return texts;
     }
 
-    SimulatedUsbDriver* driver;
+    SimulatedUsbDriver& driver;
 };
 
 class BoxesIntoWindow : public ModalInteraction {
@@ -156,7 +153,7 @@ protected:
     void SetUp() override {
         driver = std::make_shared<SimulatedUsbDriver>(SimulatedInstrument::ClockMode::Fast);
         InstallUsbDriver(driver);
-        window = std::make_unique<RecordingWindow>(driver.get());
+        window = std::make_unique<RecordingWindow>(*driver);
         InstallModalInteraction(std::make_shared<BoxesIntoWindow>(*window));
         SetApplicationName("qiro7-worker-test");
         SleepRecord::count = 0;
