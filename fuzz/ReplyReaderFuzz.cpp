@@ -20,6 +20,7 @@
 #include "link/Sleep.h"
 #include "measure/TextRules.h"
 #include "res/StringTable.h"
+#include "tests/common/RecordingBoxes.h"
 
 namespace {
 
@@ -33,17 +34,6 @@ long sleeps = 0;
 void CountSleep(int) {
     ++sleeps;
 }
-
-class RecordingBoxes final : public ModalInteraction {
-public:
-    MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-        texts.push_back(request.text);
-        return MessageAnswer::Ok;
-    }
-    bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
-
-    std::vector<std::string> texts;
-};
 
 const std::array<std::string, 13> kRequests = {
     "",
@@ -61,12 +51,29 @@ const std::array<std::string, 13> kRequests = {
     std::string("A\0B", 3),
 };
 
+std::size_t CountOf(const std::string& text, char c) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
+}
+
 bool IsToken(const std::string& line) {
     return line == "OK" || line == "END" || line == "NG" || line == "NO";
 }
 
-std::size_t CountOf(const std::string& text, char c) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
+// Whether a complete line of text (one its CR has followed) ends a reply read.
+bool HoldsEndingLine(const std::string& text, bool continuation) {
+    std::vector<std::string> lines = SplitText(text, kCr);
+    if (!lines.empty()) {
+        lines.pop_back();  // after the last CR: not complete
+    }
+    return std::any_of(lines.begin(), lines.end(), [continuation](const std::string& line) {
+        return IsToken(line) && (line != "OK" || !continuation);
+    });
+}
+
+// What a read hands out: its first line, CR included, or text with no CR at all.
+bool IsOneLineOrNone(const std::string& text) {
+    const std::size_t crs = CountOf(text, kCr);
+    return crs == 0 || (crs == 1 && text.back() == kCr);
 }
 
 bool Fits(const std::string& request) {
@@ -106,6 +113,10 @@ private:
     void StopMeasurement();
 
     std::string Delivered() const { return DeliveredText(reads, readsBefore, device->ReadCount()); }
+    // What a reply read had collected when it read its last packet.
+    std::string CollectedBeforeLastRead() const {
+        return pendingBefore + DeliveredText(reads, readsBefore, device->ReadCount() - 1);
+    }
     std::vector<std::string> WritesOfOperation() const {
         return std::vector<std::string>(device->writes.begin() + static_cast<long>(writesBefore),
                                         device->writes.end());
@@ -172,7 +183,8 @@ void ChannelFuzz::Run(const Operation& operation) {
 }
 
 // No text is lost or handed out twice: what the read hands out and what it keeps pending is
-// exactly what was pending before and what arrived meanwhile.
+// exactly what was pending before and what arrived meanwhile. A read hands out one line, also at
+// the idle limit, and reads no packet once a whole line of what it collected ends the reply.
 void ChannelFuzz::ReadLine(const Operation& operation) {
     if (!instrument.IsOpen()) {
         device->openFails = false;
@@ -186,14 +198,20 @@ void ChannelFuzz::ReadLine(const Operation& operation) {
     const long sleepsBefore = sleeps;
     std::string line;
     const int result = instrument.ReadReplyLine(continuation, line, patient);
-    const std::string& pendingAfter = instrument.PendingText();
+    const std::string pendingAfter(instrument.PendingText());
     const std::string arrived = pendingBefore + Delivered();
     Require(result == 0 || result == 1, "a reply read returns 1 or 0");
+    if (pendingBefore.find(kCr) != std::string::npos) {
+        Require(device->ReadCount() == readsBefore, "a read with a pending line reads the pipe");
+    } else if (device->ReadCount() > readsBefore) {
+        Require(!HoldsEndingLine(CollectedBeforeLastRead(), continuation),
+                "a reply read goes on past a whole ending line");
+    }
     if (result == 1) {
         Require(line + pendingAfter == arrived, "a reply read loses or repeats text");
-        const bool oneLine = CountOf(line, kCr) == 1 && line.back() == kCr;
-        Require(oneLine || pendingAfter.empty(),
-                "text handed out at the idle limit is also kept pending");
+        Require(IsOneLineOrNone(line), "a reply read hands out more than one line");
+        Require(line.find(kCr) != std::string::npos || pendingAfter.empty(),
+                "text without a CR is handed out and also kept pending");
     } else {
         Require(pendingAfter == pendingBefore, "a failed reply read changes the pending text");
         Require(line == arrived, "a failed reply read loses what it collected");
@@ -299,10 +317,10 @@ void ChannelFuzz::Calibrate() {
     Require(result <= 0 && result >= ExchangeResult::kSecondLineNotEnd,
             "calibration code out of range");
     Require(!instrument.IsOpen(), "calibration leaves the link open");
-    Require(boxes->texts.size() <= 1, "calibration shows more than one box");
-    if (!boxes->texts.empty()) {
+    Require(boxes->boxes.size() <= 1, "calibration shows more than one box");
+    if (!boxes->boxes.empty()) {
         Require(result == 0, "calibration shows its box and reports a failure");
-        const std::string& text = boxes->texts.front();
+        const std::string& text = boxes->boxes.front().text;
         Require(text == LoadResourceString(IDS_ZERO_CALIBRATION_COMPLETED) ||
                     text == LoadResourceString(IDS_BLOCK_OUT_LIGHT),
                 "calibration shows a box of someone else");
@@ -335,7 +353,9 @@ void ChannelFuzz::StopMeasurement() {
         Require(replyText == arrived && instrument.PendingText() == pendingBefore,
                 "a failed stop reply read loses text");
     } else {
-        Require(replyText + instrument.PendingText() == arrived, "the stop reply loses text");
+        Require(replyText + std::string(instrument.PendingText()) == arrived,
+                "the stop reply loses text");
+        Require(IsOneLineOrNone(replyText), "the stop hands out more than one line");
         Require((result == kSuccess) == (replyText.find(kCr) != std::string::npos),
                 "stop: -4 does not mean a reply without CR");
     }

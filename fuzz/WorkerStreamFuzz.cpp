@@ -27,6 +27,7 @@
 #include "measure/StreamLineAssembler.h"
 #include "measure/TextRules.h"
 #include "res/StringTable.h"
+#include "tests/common/RecordingBoxes.h"
 
 namespace {
 
@@ -58,8 +59,6 @@ struct RunSettings {
     bool openFails = false;
     bool setsRunActive = false;
     bool stopBeforeStart = false;
-
-    bool CleanStart() const { return startReply < 2 && !openFails; }
 };
 
 struct SeenMessage {
@@ -108,17 +107,6 @@ private:
     ScriptedDevice& device;
 };
 
-class RecordingBoxes final : public ModalInteraction {
-public:
-    MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-        boxes.push_back(request);
-        return MessageAnswer::Ok;
-    }
-    bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
-
-    std::vector<MessageBoxRequest> boxes;
-};
-
 RunSettings DecodeSettings(ByteReader& input) {
     RunSettings settings;
     settings.averagingIndex = input.Byte() % 7 - 1;
@@ -149,6 +137,14 @@ std::vector<ScriptedRead> WithStartReply(std::vector<ScriptedRead> reads, int st
     }
     reads.insert(reads.begin(), ScriptedRead{true, kStartReply});
     return reads;
+}
+
+// What a started run's worker gets: the text after the start's two reply lines ("OK" and
+// "END"), however the packets cut them; the start reads no further.
+std::string StreamAfterStart(const std::string& delivered) {
+    const std::size_t first = delivered.find(kCr);
+    const std::size_t second = first == std::string::npos ? first : delivered.find(kCr, first + 1);
+    return second == std::string::npos ? std::string() : delivered.substr(second + 1);
 }
 
 // The complete lines of text, in order.
@@ -220,7 +216,7 @@ public:
         Boxes(result);
         Requests(result);
         Outcome(result);
-        Samples();
+        Samples(result);
         Silence();
     }
 
@@ -295,12 +291,15 @@ private:
             default:
                 Require(false, "an outcome code out of range");
         }
-        if (!settings.CleanStart()) {
+        if (result == MeasurementResult::kStartFailed) {
             return;
         }
+        const std::vector<std::string> lines = LinesOf(all);
+        Require(lines.size() >= 2 && lines[0] == "OK" && lines[1] == "END",
+                "a run starts without OK and END as its first lines");
         // Every line reaches the worker, the stop's reply included: the first END or NG ends
         // the run, and a run that saw one never ends as failed.
-        const std::string ending = FirstEnding(LinesOf(all.substr(kStartReply.size())));
+        const std::string ending = FirstEnding(LinesOf(StreamAfterStart(all)));
         if (result == MeasurementResult::kCompleted || result == MeasurementResult::kInstrumentNg) {
             Require(ending == (result == MeasurementResult::kCompleted ? "END" : "NG"),
                     "the run ends at other than its first END or NG line");
@@ -310,16 +309,17 @@ private:
         }
     }
 
-    // With a clean start every line the stream delivered before the stop is a candidate; with
-    // interval 0 every one of them up to the count or the stop request is a sample.
-    void Samples() const {
+    // Once started, every line the stream delivered before the stop is a candidate, whatever
+    // packets the start's reply came in; with interval 0 every one of them up to the count or
+    // the stop request is a sample.
+    void Samples(int result) const {
         const std::size_t limit = static_cast<std::size_t>(RunCountLimit(settings.measureCount));
         Require(window.samples.size() <= limit, "more samples than the count");
-        if (!settings.CleanStart()) {
+        if (result == MeasurementResult::kStartFailed) {
             return;
         }
         const std::size_t streamEnd = std::min(readsAtStop, device.ReadCount());
-        const std::string stream = DeliveredText(reads, 0, streamEnd).substr(kStartReply.size());
+        const std::string stream = StreamAfterStart(DeliveredText(reads, 0, streamEnd));
         const std::vector<std::string> lines = LinesOf(stream);
         Require(IsSubsequence(window.samples, lines), "a sample the stream did not send");
         if (settings.intervalSeconds != 0 || settings.averagingIndex < 0) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "link/Sleep.h"
@@ -10,25 +11,49 @@ namespace {
 
 constexpr char kCr = '\r';
 
-// The first characters of a packet are what tells a complete reply, never a later line.
-bool PacketEndsCollection(const std::string& packetText, bool continuation) {
-    const auto startsWith = [&packetText](const char* token) {
-        return packetText.compare(0, std::strlen(token), token) == 0;
+// The tokens that end a reply read; "OK" only when the read is not a continuation. A packet
+// ends the read when its text begins with one, a line when it is exactly one.
+bool EndsCollection(std::string_view text, bool continuation, bool wholeLine) {
+    const auto matches = [text, wholeLine](std::string_view token) {
+        return wholeLine ? text == token : text.starts_with(token);
     };
-    return startsWith("END") || startsWith("NG") || startsWith("NO") ||
-           (!continuation && startsWith("OK"));
+    return matches("END") || matches("NG") || matches("NO") || (!continuation && matches("OK"));
 }
 
-// Splits text at its first CR: text keeps up to and including it, the rest is returned.
-// False (text untouched) when there is no CR.
-bool SplitAfterFirstCr(std::string& text, std::string& rest) {
-    const std::size_t cr = text.find(kCr);
-    if (cr == std::string::npos) {
+// Looks at each line of a growing text once, as soon as its CR has arrived, so that a long
+// reply costs linear time.
+class CompleteLineScan {
+public:
+    // True when a line completed since the last call is exactly an ending token.
+    bool FindsEndingLine(const std::string& text, bool continuation) {
+        for (std::size_t cr = text.find(kCr, scanned); cr != std::string::npos;
+             cr = text.find(kCr, lineStart)) {
+            const std::string_view line(text.data() + lineStart, cr - lineStart);
+            lineStart = cr + 1;
+            if (EndsCollection(line, continuation, true)) {
+                return true;
+            }
+        }
+        scanned = text.size();
         return false;
     }
-    rest = text.substr(cr + 1);
+    // True once the scanned text holds a CR.
+    bool SawCr() const { return lineStart > 0; }
+
+private:
+    std::size_t lineStart = 0;  // where the line not yet complete begins
+    std::size_t scanned = 0;    // no CR before this, from lineStart on
+};
+
+// Cuts text after its first CR and returns the rest; text without a CR stays whole.
+std::string CutAfterFirstCr(std::string& text) {
+    const std::size_t cr = text.find(kCr);
+    if (cr == std::string::npos) {
+        return {};
+    }
+    std::string rest = text.substr(cr + 1);
     text.erase(cr + 1);
-    return true;
+    return rest;
 }
 
 // The text before the first CR; false when there is none.
@@ -94,14 +119,12 @@ int CInstrument::SendCommand(const std::string& request) {
 }
 
 int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patient) {
-    line = pendingText;
-    std::string rest;
-    if (!pendingText.empty() && SplitAfterFirstCr(line, rest)) {
-        pendingText = std::move(rest);
+    if (TakePendingLine(line)) {
         return 1;
     }
     int idleCount = 0;
     const int idleLimit = patient ? kPatientIdleLimit : kIdleLimit;
+    CompleteLineScan lines;
     for (;;) {
         std::uint8_t packet[kPacketBufferSize];
         std::uint32_t transferred = 0;
@@ -111,9 +134,9 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
         const std::string packetText = PacketText(packet, transferred);
         if (packetText.empty()) {
             if (idleCount > idleLimit) {
-                // The caller judges what was collected. The pending text is part of it now;
-                // keeping it too would hand it out a second time to the next read.
-                pendingText.clear();
+                // Nothing collected is lost: as at a normal end, the first line goes out and
+                // the rest waits for the next read. Text without a CR goes out whole.
+                SetPendingText(CutAfterFirstCr(line));
                 return 1;
             }
             SleepMilliseconds(kEmptyPacketSleepMs);
@@ -123,21 +146,40 @@ int CInstrument::ReadReplyLine(bool continuation, std::string& line, bool patien
         if (line.size() > kReplyLimitBytes) {
             return 0;
         }
-        if (!PacketEndsCollection(packetText, continuation)) {
+        const bool packetEnds = EndsCollection(packetText, continuation, false);
+        if (!lines.FindsEndingLine(line, continuation) && !packetEnds) {
             if (patient && !packetText.empty()) {
                 idleCount = 0;  // the instrument is still talking
             }
             continue;
         }
-        if (SplitAfterFirstCr(line, rest)) {
-            pendingText = std::move(rest);
+        if (lines.SawCr()) {
+            SetPendingText(CutAfterFirstCr(line));
             return 1;
         }
     }
 }
 
+bool CInstrument::TakePendingLine(std::string& line) {
+    const std::size_t cr = pendingText.find(kCr, pendingStart);
+    const std::size_t end = cr == std::string::npos ? pendingText.size() : cr + 1;
+    line.assign(pendingText, pendingStart, end - pendingStart);
+    if (cr == std::string::npos) {
+        return false;
+    }
+    pendingStart = end;
+    return true;
+}
+
+void CInstrument::SetPendingText(std::string text) {
+    pendingText = std::move(text);
+    pendingStart = 0;
+}
+
 std::string CInstrument::TakePendingText() {
-    return std::exchange(pendingText, std::string());
+    std::string taken(PendingText());
+    SetPendingText({});
+    return taken;
 }
 
 int CInstrument::Exchange(bool openClose, const std::string& request, std::string& firstLine,
@@ -221,31 +263,18 @@ int CInstrument::Query(const std::string& request, const std::string& expectedFi
 }
 
 bool CInstrument::CollectDataLines(const std::string& endLine, std::string& collected) {
-    std::string text;
-    while (ReadReplyLine(true, text, false) != 0) {
-        // At the idle limit a read hands out everything it collected, which may be several
-        // lines: each of them is judged on its own.
-        if (text.empty()) {
+    std::string line;
+    while (ReadReplyLine(true, line, false) != 0) {
+        collected += line;
+        // Text without a CR: the idle limit passed before the line was complete.
+        if (line.empty() || line.back() != kCr) {
             return false;
         }
-        std::size_t start = 0;
-        while (start < text.size()) {
-            const std::size_t cr = text.find(kCr, start);
-            if (cr == std::string::npos) {
-                // Text without a CR means the idle limit was reached: reading on would only
-                // hand the same pending text out again.
-                collected.append(text, start);
-                return false;
-            }
-            const std::string line = text.substr(start, cr + 1 - start);
-            collected += line;
-            if (line == endLine) {
-                return true;
-            }
-            if (IsReplyTokenLine(line)) {
-                return false;
-            }
-            start = cr + 1;
+        if (line == endLine) {
+            return true;
+        }
+        if (IsReplyTokenLine(line)) {
+            return false;
         }
     }
     return false;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "link/UsbDevice.h"
 
@@ -51,11 +52,13 @@ public:
     // One request line: the text and a CR in one bulk OUT transfer. Refuses an empty text
     // and one longer than 63 characters without writing anything.
     int SendCommand(const std::string& request);
-    // Hands out the next line, CR included, from pendingText or from packets read until one
-    // begins with "END", "NG", "NO" (or "OK" when not continuation). Empty packets sleep 10 ms
-    // each; past the idle limit (kPatientIdleLimit when patient) it returns 1 with the text as
-    // collected, which then holds no CR or more than one line. Returns 0 when a pipe read fails
-    // (line keeps what was collected) or the read collected more than kReplyLimitBytes.
+    // Hands out the next line, CR included: from pendingText when it holds one, else from
+    // packets read until one begins with "END", "NG" or "NO" (or "OK" when not continuation)
+    // or the collected text holds a whole line that is exactly one of them. What follows the
+    // line stays pending. Empty packets sleep 10 ms each; past the idle limit
+    // (kPatientIdleLimit when patient) it returns 1 all the same, with the first line or, when
+    // nothing collected holds a CR, all of it. Returns 0 when a pipe read fails (line keeps what
+    // was collected, pendingText is left as it was) or more than kReplyLimitBytes were collected.
     int ReadReplyLine(bool continuation, std::string& line, bool patient);
     // Lines are handed out without their CR. With openClose the link is opened first and
     // closed before returning, whatever the result.
@@ -70,7 +73,9 @@ public:
     int StopAndReset(bool openClose);
 
     // Received text after the last line handed out.
-    const std::string& PendingText() const { return pendingText; }
+    std::string_view PendingText() const {
+        return std::string_view(pendingText).substr(pendingStart);
+    }
     // Hands the pending text over and empties it (the worker continues the stream with it).
     std::string TakePendingText();
 
@@ -86,9 +91,9 @@ public:
 
     // Opens the link and leaves it open for the stream, whatever the result.
     int StartMeasurement();
-    // "STP" over the already open link, one reply read: 0 or -2..-4. replyText is all the text
-    // that read handed out, CRs included: on the stream's pipe it may hold stream lines before
-    // the reply, or several lines when the read ended at the idle limit. The rest stays pending.
+    // "STP" over the already open link, one reply read: 0 or -2..-4. replyText is what that
+    // read handed out, CR included: one line (on the stream's pipe perhaps a stream line that
+    // came before the reply), or text without a CR at the idle limit. The rest stays pending.
     int StopMeasurement(std::string& replyText);
     // Shows its own two messages through the framework's message function.
     int Calibrate();
@@ -123,7 +128,16 @@ private:
     bool CollectDataLines(const std::string& endLine, std::string& collected);
     int StopThenReset();
 
+    // Puts the pending text in line; when it holds a CR only up to and including the first,
+    // which is then no longer pending.
+    bool TakePendingLine(std::string& line);
+    // Keeps text as the whole of the pending text.
+    void SetPendingText(std::string text);
+
+    // The pending text is pendingText from pendingStart on; lines before it are dropped only
+    // when new text is kept, so that handing out a long reply line by line costs linear time.
     std::string pendingText;
+    std::size_t pendingStart = 0;
 };
 
 // Integer reply rule: leading blanks and a sign allowed, stops at the first non-digit, no

@@ -22,8 +22,8 @@ public:
 
     // Text that arrived on the stream, in order.
     void Append(std::string_view text);
-    // Everything the stop exchange collected, with its first line's CR restored; it follows
-    // the text appended so far and precedes later packets.
+    // Everything the stop exchange collected: the text its read handed out, then the rest it
+    // kept pending. It follows the text appended so far and precedes later packets.
     void AppendStopReply(std::string_view text);
 
     Take TakeLine(Line& line);

@@ -117,6 +117,15 @@ std::int64_t SteadyMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// splitmix64: the same sequence on every platform.
+std::uint64_t NextRandom(std::uint64_t& state) {
+    state += 0x9E3779B97F4A7C15ull;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
 std::string ErrorEvent(int code) {
     switch (code) {
         case 4:
@@ -199,6 +208,9 @@ std::string SimulatedInstrument::TakePacket(std::size_t maxBytes) {
             break;
         case Packetisation::FixedSize:
             count = packetBytes;
+            break;
+        case Packetisation::RandomCuts:
+            count = 1 + NextRandom(cutState) % packetBytes;
             break;
     }
     count = std::min(count, maxBytes);
@@ -537,12 +549,7 @@ void SimulatedInstrument::SendStreamLine(std::int64_t lineTimeMs) {
 }
 
 std::string SimulatedInstrument::NextReading(std::int64_t lineTimeMs) {
-    // splitmix64: the same noise on every platform.
-    noiseState += 0x9E3779B97F4A7C15ull;
-    std::uint64_t z = noiseState;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
+    const std::uint64_t z = NextRandom(noiseState);
     const double uniform = static_cast<double>(z >> 11) / 9007199254740992.0 * 2.0 - 1.0;
 
     const double seconds = static_cast<double>(lineTimeMs - streamStartMs) / 1000.0;

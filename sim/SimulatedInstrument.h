@@ -29,6 +29,7 @@ public:
         LinePerPacket,  // each packet holds one line
         WholeReply,     // each packet holds one whole reply, e.g. "OK\rEND\r"
         FixedSize,      // the byte stream, replies included, cut every packetBytes bytes
+        RandomCuts,     // the byte stream cut at random places: 1 to packetBytes bytes each
     };
     // What a read gets when nothing is queued.
     enum class IdleReads {
@@ -85,6 +86,8 @@ public:
 
     // --- controls -------------------------------------------------------------------------
     void SetPacketisation(Packetisation mode, std::size_t packetBytes = kPacketSize);
+    // Where RandomCuts cuts: the same seed and the same bytes give the same packets.
+    void SetCutSeed(std::uint64_t seed) { cutState = seed; }
     void SetIdleReads(IdleReads mode) { idleReads = mode; }
     void SetClockMode(ClockMode mode);
     ClockMode GetClockMode() const { return clockMode; }
@@ -183,6 +186,7 @@ private:
     std::size_t queuedStreamLines = 0;
     Packetisation packetisation = Packetisation::LinePerPacket;
     std::size_t packetBytes = kPacketSize;
+    std::uint64_t cutState = 0;
     IdleReads idleReads = IdleReads::EmptyPacket;
 
     std::size_t silentFromRequest = 0;

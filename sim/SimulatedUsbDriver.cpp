@@ -36,6 +36,7 @@ struct SimulatedUsbDriver::Shared {
     std::size_t failReadsFromRequest = 0;
     std::size_t failWritesFromRequest = 0;
     int openInterfaces = 0;
+    std::size_t timedOutReads = 0;
     std::map<std::uint8_t, std::uint32_t> lastPipeTimeouts;
 };
 
@@ -109,6 +110,7 @@ public:
             const auto wait = shared->instrument.MillisecondsUntilOutput();
             const std::uint32_t timeout = timeouts[pipeId];
             if (!wait.has_value() || (timeout != 0 && *wait > timeout)) {
+                ++shared->timedOutReads;
                 return false;
             }
             lock.unlock();
@@ -236,6 +238,11 @@ void SimulatedUsbDriver::ClearTransportFaults() {
 std::vector<std::string> SimulatedUsbDriver::RequestLog() const {
     std::lock_guard lock(shared->mutex);
     return shared->instrument.RequestLog();
+}
+
+std::size_t SimulatedUsbDriver::TimedOutReads() const {
+    std::lock_guard lock(shared->mutex);
+    return shared->timedOutReads;
 }
 
 int SimulatedUsbDriver::OpenInterfaceCount() const {

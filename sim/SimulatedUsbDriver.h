@@ -68,6 +68,8 @@ public:
 
     // --- observation ----------------------------------------------------------------------
     std::vector<std::string> RequestLog() const;
+    // Reads that had nothing to send within the pipe time-out and reported it (at once).
+    std::size_t TimedOutReads() const;
     // Interface handles alive now: 0 once every link is closed.
     int OpenInterfaceCount() const;
     // The transfer time-out last set on a pipe, 0 when never set.

@@ -13,6 +13,7 @@
 #include "link/Instrument.h"
 #include "link/ModalInteraction.h"
 #include "link/Sleep.h"
+#include "tests/common/RecordingBoxes.h"
 
 // Names a parameterised case by its "name" member.
 struct CaseName {
@@ -20,17 +21,6 @@ struct CaseName {
     std::string operator()(const ::testing::TestParamInfo<Param>& param) const {
         return param.param.name;
     }
-};
-
-class RecordingInteraction final : public ModalInteraction {
-public:
-    MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-        boxes.push_back(request);
-        return MessageAnswer::Ok;
-    }
-    bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
-
-    std::vector<MessageBoxRequest> boxes;
 };
 
 class LinkTest : public ::testing::Test {
@@ -41,7 +31,7 @@ protected:
         sleepCount = 0;
         sleptMs = 0;
         previousSleep = SetSleepFunction(&CountingSleep);
-        interaction = std::make_shared<RecordingInteraction>();
+        interaction = std::make_shared<RecordingBoxes>();
         InstallModalInteraction(interaction);
         SetApplicationName("qiro7");
     }
@@ -64,6 +54,6 @@ protected:
     static inline std::atomic<long long> sleptMs{0};
 
     std::shared_ptr<ScriptedDevice> device;
-    std::shared_ptr<RecordingInteraction> interaction;
+    std::shared_ptr<RecordingBoxes> interaction;
     SleepFunction previousSleep = nullptr;
 };

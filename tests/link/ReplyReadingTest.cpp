@@ -1,5 +1,5 @@
-// Reading reply lines: packet boundaries, the packet-start token test, pending text, the idle
-// limit and the bounds on what one read may collect.
+// Reading reply lines: packet boundaries, the packet-start and whole-line token tests, pending
+// text, the idle limit and the bounds on what one read may collect.
 #include "LinkTestFixture.h"
 
 namespace {
@@ -32,7 +32,7 @@ struct ReadCase {
 class ReadReplyLineCases : public ReplyReadingTest,
                            public ::testing::WithParamInterface<ReadCase> {};
 
-TEST_P(ReadReplyLineCases, CollectsUntilAPacketStartsWithAnEndingToken) {
+TEST_P(ReadReplyLineCases, CollectsUntilAPacketOrALineIsAnEndingToken) {
     const ReadCase& c = GetParam();
     device->QueuePackets(c.packets);
     device->whenExhausted = ScriptedRead{true, ""};  // idle instrument: empty packets
@@ -70,25 +70,43 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  1 + 502,
                  501},
-        ReadCase{"DataPacketHoldingAWholeReplyIsHandedOutWhole",
+        ReadCase{"DataPacketHoldingAWholeReplyEndsAtItsEndLine",
                  {"12.5\rEND\r"},
                  false,
                  false,
                  1,
-                 "12.5\rEND\r",
-                 "",
+                 "12.5\r",
+                 "END\r",
+                 1,
+                 0},
+        ReadCase{"OkLineGoesOnInContinuationButASplitEndLineEnds",
+                 {"OK\r1.0\rE", "ND\r"},
+                 true,
+                 false,
+                 1,
+                 "OK\r",
+                 "1.0\rEND\r",
+                 2,
+                 0},
+        ReadCase{"IdleLimitHandsOutTheFirstLineAndKeepsTheRest",
+                 {"x\rENDS\rNOT"},
+                 false,
+                 false,
+                 1,
+                 "x\r",
+                 "ENDS\rNOT",
                  1 + 502,
                  501},
         ReadCase{
             "TokenNotAtPacketStartIsNotSeen", {"X", "OK\r"}, false, false, 1, "XOK\r", "", 2, 0},
-        ReadCase{"EndingPacketWithoutCrKeepsReading",
+        ReadCase{"EndingPacketWithoutCrReadsOnToItsCr",
                  {"END", "\r", "NO\r"},
                  false,
                  false,
                  1,
                  "END\r",
-                 "NO\r",
-                 3,
+                 "",
+                 2,
                  0},
         ReadCase{"EmptyPacketsBeforeTheReplySleepEach",
                  {"", "", "", "OK\r"},
@@ -166,6 +184,17 @@ TEST_F(ReplyReadingTest, PendingTextWithoutCrStartsTheNextLine) {
     EXPECT_EQ(instrument->PendingText(), "1.2");
     EXPECT_EQ(instrument->ReadReplyLine(false, line, false), 1);
     EXPECT_EQ(line, "1.2NG\r");
+}
+
+TEST_F(ReplyReadingTest, PendingTextCountsTowardsAWholeTokenLine) {
+    device->QueuePackets({"OK\rE", "ND\r1 0 0\r"});
+    std::string line;
+    ASSERT_EQ(instrument->ReadReplyLine(false, line, false), 1);
+    ASSERT_EQ(instrument->PendingText(), "E");
+    EXPECT_EQ(instrument->ReadReplyLine(false, line, false), 1);
+    EXPECT_EQ(line, "END\r");
+    EXPECT_EQ(instrument->PendingText(), "1 0 0\r");
+    EXPECT_EQ(sleepCount, 0);
 }
 
 TEST_F(ReplyReadingTest, AFailedReadKeepsTheCollectedTextAndLeavesPendingTextAlone) {

@@ -117,6 +117,13 @@ void ScriptedDevice::QueueFailure() {
     reads.push_back({false, std::string()});
 }
 
+std::vector<std::string> PacketsAroundPause(std::vector<std::string> before, int emptyPackets,
+                                            const std::vector<std::string>& after) {
+    before.insert(before.end(), static_cast<std::size_t>(emptyPackets), std::string());
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
+}
+
 bool ScriptedUsbDriver::FindDevicePath(const InterfaceGuid&, char* path, std::size_t capacity) {
     device->events.push_back("find");
     if (!device->present || device->path.size() >= capacity) {

@@ -59,6 +59,11 @@ struct ScriptedDevice {
     std::size_t openInterfaces = 0;
 };
 
+// A script for a table row: the packets before a pause, the pause as empty packets, and the
+// packets after it.
+std::vector<std::string> PacketsAroundPause(std::vector<std::string> before, int emptyPackets,
+                                            const std::vector<std::string>& after);
+
 class ScriptedUsbDriver final : public UsbDriver {
 public:
     explicit ScriptedUsbDriver(std::shared_ptr<ScriptedDevice> scriptedDevice)

@@ -1,18 +1,23 @@
-// The program's own command channel against the simulator: the connection sequence in every
-// packetisation, the faults as the program sees them, and a full-length stream.
+// The program's own command channel against the simulator: Connect, Save, the log and the
+// calibration in every packetisation, the faults as the program sees them, and a full-length
+// stream.
 #include <gtest/gtest.h>
 
 #include <atomic>
 
 #include "link/Instrument.h"
+#include "link/ModalInteraction.h"
 #include "link/Sleep.h"
+#include "res/StringTable.h"
 #include "sim/SimulatedUsbDriver.h"
 #include "tests/common/ConnectSequence.h"
+#include "tests/common/RecordingBoxes.h"
 
 namespace {
 
 using ClockMode = SimulatedInstrument::ClockMode;
 using Packetisation = SimulatedInstrument::Packetisation;
+using IdleReads = SimulatedInstrument::IdleReads;
 
 std::atomic<int> sleepCount{0};
 
@@ -42,46 +47,109 @@ struct PacketMode {
     const char* name;
     Packetisation mode;
     std::size_t size;
-    int steps;
+    std::uint64_t seed;
 };
 
-class ConnectSequenceTest : public OverSimTest, public ::testing::WithParamInterface<PacketMode> {};
+const PacketMode kPacketModes[] = {
+    {"LinePerPacket", Packetisation::LinePerPacket, 64, 0},
+    {"WholeReply", Packetisation::WholeReply, 64, 0},
+    {"Split64", Packetisation::FixedSize, 64, 0},
+    {"Split7", Packetisation::FixedSize, 7, 0},
+    {"Split3", Packetisation::FixedSize, 3, 0},
+    {"Split1", Packetisation::FixedSize, 1, 0},
+    {"RandomCutsSeed1", Packetisation::RandomCuts, 64, 1},
+    {"RandomCutsSeed2", Packetisation::RandomCuts, 64, 2},
+    {"RandomCutsSeed3", Packetisation::RandomCuts, 64, 3},
+    {"RandomShortCutsSeed4", Packetisation::RandomCuts, 16, 4},
+};
 
-TEST_P(ConnectSequenceTest, ReadsInOrderAndStopsAtTheFirstFailure) {
-    driver->Instrument()->SetPacketisation(GetParam().mode, GetParam().size);
-    const ConnectRead result = RunConnectSequence();
-    const auto steps = static_cast<std::size_t>(GetParam().steps);
-    EXPECT_EQ(result.steps, GetParam().steps);
-    EXPECT_EQ(result.data, std::vector<std::string>(kDefaultConnectData.begin(),
-                                                    kDefaultConnectData.begin() + (steps - 2)));
-    EXPECT_EQ(driver->RequestLog(),
-              std::vector<std::string>(
-                  kConnectRequests.begin(),
-                  kConnectRequests.begin() + std::min(steps + 1, kConnectRequests.size())));
-}
-
-// A packet of one byte never begins with a whole token, so the first query's reply is
-// collected whole up to the idle limit and its data lines are gone with it.
-INSTANTIATE_TEST_SUITE_P(
-    Modes, ConnectSequenceTest,
-    ::testing::Values(PacketMode{"LinePerPacket", Packetisation::LinePerPacket, 64, 17},
-                      PacketMode{"WholeReply", Packetisation::WholeReply, 64, 17},
-                      PacketMode{"Split64", Packetisation::FixedSize, 64, 17},
-                      PacketMode{"Split7", Packetisation::FixedSize, 7, 17},
-                      PacketMode{"Split3", Packetisation::FixedSize, 3, 17},
-                      PacketMode{"Split1", Packetisation::FixedSize, 1, 2}),
-    [](const ::testing::TestParamInfo<PacketMode>& param) {
-        return std::string(param.param.name);
-    });
-
-TEST_F(OverSimTest, LineAndWholeReplyPacketsAnswerWithoutASingleSleep) {
-    for (const Packetisation mode : {Packetisation::LinePerPacket, Packetisation::WholeReply}) {
-        driver->Instrument()->SetPacketisation(mode);
-        sleepCount = 0;
-        EXPECT_EQ(RunConnectSequence().steps, 17);
-        EXPECT_EQ(sleepCount, 0);
+// Every packet mode, with an instrument that answers empty packets while idle or nothing at all
+// (each read then meets the pipe time-out). A complete reply must cost neither an idle-limit
+// wait nor a time-out, and must lose nothing.
+class PacketModeTest : public OverSimTest,
+                       public ::testing::WithParamInterface<std::tuple<PacketMode, IdleReads>> {
+protected:
+    void SetUp() override {
+        OverSimTest::SetUp();
+        const auto& [packets, idleReads] = GetParam();
+        auto sim = driver->Instrument();
+        sim->SetPacketisation(packets.mode, packets.size);
+        sim->SetCutSeed(packets.seed);
+        sim->SetIdleReads(idleReads);
     }
+
+    void ExpectNoWait() const {
+        EXPECT_EQ(sleepCount, 0);
+        EXPECT_EQ(driver->TimedOutReads(), 0u);
+    }
+};
+
+TEST_P(PacketModeTest, ConnectReadsEveryStepInOrder) {
+    const ConnectRead result = RunConnectSequence();
+    EXPECT_EQ(result.steps, 17);
+    EXPECT_EQ(result.data, kDefaultConnectData);
+    EXPECT_EQ(driver->RequestLog(), kConnectRequests);
+    ExpectNoWait();
 }
+
+TEST_P(PacketModeTest, SaveWritesTheEightConditionsInOrder) {
+    const std::pair<int (*)(CInstrument&), const char*> writes[] = {
+        {[](CInstrument& i) { return i.WriteAveraging(3); }, "ACW 3"},
+        {[](CInstrument& i) { return i.WriteRange(5); }, "MRW 5"},
+        {[](CInstrument& i) { return i.WriteFrequency(1); }, "FRQW 1"},
+        {[](CInstrument& i) { return i.WriteCorrectionFactor("1.5"); }, "CFW 1.5"},
+        {[](CInstrument& i) { return i.WriteCorrectionFactorSwitch(1); }, "CFSW 1"},
+        {[](CInstrument& i) { return i.WriteZeroCalibration(0); }, "ZCW 0"},
+        {[](CInstrument& i) { return i.WriteAutoPowerOff(4); }, "APW 4"},
+        {[](CInstrument& i) { return i.WriteAnalogResponse(1); }, "AFW 1"},
+    };
+    std::vector<std::string> requests;
+    for (const auto& [write, request] : writes) {
+        CInstrument instrument;
+        EXPECT_EQ(write(instrument), ExchangeResult::kSuccess) << request;
+        requests.push_back(request);
+    }
+    EXPECT_EQ(driver->RequestLog(), requests);
+    EXPECT_EQ(driver->Instrument()->GetConditions().analogResponse, 1);
+    ExpectNoWait();
+}
+
+TEST_P(PacketModeTest, TheLogComesWhole) {
+    std::string expected;
+    for (const std::string& line : driver->Instrument()->GetLog()) {
+        expected += (expected.empty() ? "" : "\r") + line;
+    }
+    ASSERT_GT(expected.size(), SimulatedInstrument::kPacketSize) << "the reply spans packets";
+    CInstrument instrument;
+    std::string data;
+    EXPECT_EQ(instrument.ReadLog(data), 1);
+    EXPECT_EQ(data, expected);
+    ExpectNoWait();
+}
+
+TEST_P(PacketModeTest, CalibrationCompletes) {
+    auto boxes = std::make_shared<RecordingBoxes>();
+    InstallModalInteraction(boxes);
+    CInstrument instrument;
+    EXPECT_EQ(instrument.Calibrate(), ExchangeResult::kSuccess);
+    InstallModalInteraction(nullptr);
+    ASSERT_EQ(boxes->boxes.size(), 1u);
+    EXPECT_EQ(boxes->boxes[0].text, LoadResourceString(IDS_ZERO_CALIBRATION_COMPLETED));
+    ExpectNoWait();
+}
+
+// The test name of a packet mode and idle behaviour.
+std::string ModeName(const ::testing::TestParamInfo<PacketModeTest::ParamType>& info) {
+    const bool emptyPackets = std::get<IdleReads>(info.param) == IdleReads::EmptyPacket;
+    return std::string(std::get<PacketMode>(info.param).name) +
+           (emptyPackets ? "_EmptyPackets" : "_Silence");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, PacketModeTest,
+                         ::testing::Combine(::testing::ValuesIn(kPacketModes),
+                                            ::testing::Values(IdleReads::EmptyPacket,
+                                                              IdleReads::NoPacket)),
+                         ModeName);
 
 TEST_F(OverSimTest, AStreamLeftRunningFailsOneConnectWhichStopsIt) {
     {

@@ -2,6 +2,8 @@
 // request assembly, packetisation, idle reads and the reply faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/SimulatedInstrument.h"
 #include "tests/sim/SimTestSupport.h"
 
@@ -199,6 +201,20 @@ TEST_F(FirmwareTest, FixedSizePacketsRunAcrossReplies) {
     instrument.ReceiveBytes("RM\rSTP\r");
     EXPECT_EQ(instrument.NextPacket(), "OK\rNO");
     EXPECT_EQ(instrument.NextPacket(), "\r");
+}
+
+TEST_F(FirmwareTest, RandomCutsComeAgainFromTheSameSeed) {
+    const auto cutsOfTheLog = [this](std::uint64_t seed) {
+        instrument.SetPacketisation(Packetisation::RandomCuts, 9);
+        instrument.SetCutSeed(seed);
+        return Converse(instrument, "LOG");
+    };
+    const std::vector<std::string> first = cutsOfTheLog(7);
+    EXPECT_EQ(Joined(first), ReplyTo(instrument, "LOG"));
+    EXPECT_TRUE(std::all_of(first.begin(), first.end(),
+                            [](const std::string& packet) { return packet.size() <= 9; }));
+    EXPECT_EQ(cutsOfTheLog(7), first);
+    EXPECT_NE(cutsOfTheLog(8), first);
 }
 
 TEST_F(FirmwareTest, NeverHandsOutMoreThanTheReaderAsked) {

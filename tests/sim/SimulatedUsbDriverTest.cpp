@@ -244,6 +244,9 @@ TEST_F(DriverTest, ABlockingReadWithNothingToSendTimesOutAtOnce) {
     ASSERT_TRUE(Write(*handle, "RM\r"));
     EXPECT_EQ(Read(*handle), "OK\r");
     EXPECT_EQ(Read(*handle), "<failed>");
+    driver.FailNextReads(1);
+    EXPECT_EQ(Read(*handle), "<failed>");
+    EXPECT_EQ(driver.TimedOutReads(), 2u) << "a pipe error is no time-out";
 }
 
 TEST_F(DriverTest, ARealClockBlockingReadDueLaterThanTheTimeOutFailsAtOnce) {

@@ -97,17 +97,17 @@ TEST_P(ConnectOverLibusb, ReadsEverythingInOrderOneInterfaceClaimPerStep) {
     EXPECT_EQ(devices[0]->Opens(), 1u + 17u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, ConnectOverLibusb,
-                         ::testing::Values(PacketMode{"LinePerPacket", Packetisation::LinePerPacket,
-                                                      64, IdleReads::EmptyPacket},
-                                           PacketMode{"WholeReply", Packetisation::WholeReply, 64,
-                                                      IdleReads::EmptyPacket},
-                                           PacketMode{"LinePerPacketNoIdlePackets",
-                                                      Packetisation::LinePerPacket, 64,
-                                                      IdleReads::NoPacket}),
-                         [](const ::testing::TestParamInfo<PacketMode>& param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ConnectOverLibusb,
+    ::testing::Values(
+        PacketMode{"LinePerPacket", Packetisation::LinePerPacket, 64, IdleReads::EmptyPacket},
+        PacketMode{"WholeReply", Packetisation::WholeReply, 64, IdleReads::EmptyPacket},
+        PacketMode{"LinePerPacketNoIdlePackets", Packetisation::LinePerPacket, 64,
+                   IdleReads::NoPacket},
+        PacketMode{"RandomCutsNoIdlePackets", Packetisation::RandomCuts, 64, IdleReads::NoPacket}),
+    [](const ::testing::TestParamInfo<PacketMode>& param) {
+        return std::string(param.param.name);
+    });
 
 // One condition: how it is written and read back, in the order Save writes them.
 struct Condition {

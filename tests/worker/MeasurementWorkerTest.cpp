@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedUsbDriver.h"
+#include "link/Instrument.h"
 #include "res/StringTable.h"
 #include "tests/worker/WorkerTestSupport.h"
 
@@ -254,35 +256,58 @@ struct PacketCase {
     const char* name;
     Packetisation packetisation;
     std::size_t packetBytes;
+    std::uint64_t cutSeed;
     int periodsPerSample;  // instrument time let pass in each AppendSample: lines pile up
 };
 
-class PacketBoundaries : public WorkerTest, public testing::WithParamInterface<PacketCase> {};
+// The start's reply, the stream and the stop's reply all cut alike, the instrument answering
+// empty packets while idle or nothing at all: no line is lost, and no complete reply waits out
+// the idle limit or a time-out.
+class PacketBoundaries : public WorkerTest,
+                         public testing::WithParamInterface<std::tuple<PacketCase, IdleReads>> {};
 
-TEST_P(PacketBoundaries, EveryLineArrivesWholeAndInOrder) {
-    const PacketCase& c = GetParam();
+TEST_P(PacketBoundaries, EveryLineArrivesWholeAndInOrderWithoutWaiting) {
+    const PacketCase& c = std::get<PacketCase>(GetParam());
     window->measureCount = 30;
-    Sim()->SetScriptedStream(NumberedLines(60));
-    // From the first sample on; the start's own reply keeps the instrument's packets.
-    window->onSample = [this, c](std::size_t) {
+    {
         auto sim = Sim();
+        sim->SetScriptedStream(NumberedLines(60));
         sim->SetPacketisation(c.packetisation, c.packetBytes);
-        sim->AdvanceClock(100 * c.periodsPerSample);
-    };
+        sim->SetCutSeed(c.cutSeed);
+        sim->SetIdleReads(std::get<IdleReads>(GetParam()));
+    }
+    window->onSample = [this, c](std::size_t) { Sim()->AdvanceClock(100 * c.periodsPerSample); };
 
     EXPECT_EQ(MeasurementThreadProc(*window), MeasurementResult::kCompleted);
     EXPECT_EQ(window->Samples(), std::vector<std::string>(NumberedLines(30)));
     EXPECT_EQ(window->Messages(), kStoppedThenDone);
+    EXPECT_EQ(SleepRecord::count.load(), 0);
+    EXPECT_EQ(driver->TimedOutReads(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Packetisations, PacketBoundaries,
-    testing::Values(PacketCase{"LinePerPacket", Packetisation::LinePerPacket, 64, 0},
-                    PacketCase{"SeveralLinesPerPacket", Packetisation::FixedSize, 64, 3},
-                    PacketCase{"LinesSplitOverPackets", Packetisation::FixedSize, 7, 0},
-                    PacketCase{"SplitAndPiledUp", Packetisation::FixedSize, 13, 2},
-                    PacketCase{"OneBytePackets", Packetisation::FixedSize, 1, 0}),
-    [](const testing::TestParamInfo<PacketCase>& param) { return param.param.name; });
+const PacketCase kPacketCases[] = {
+    {"LinePerPacket", Packetisation::LinePerPacket, 64, 0, 0},
+    {"WholeReply", Packetisation::WholeReply, 64, 0, 0},
+    {"SeveralLinesPerPacket", Packetisation::FixedSize, 64, 0, 3},
+    {"LinesSplitOverPackets", Packetisation::FixedSize, 7, 0, 0},
+    {"SplitAndPiledUp", Packetisation::FixedSize, 13, 0, 2},
+    {"OneBytePackets", Packetisation::FixedSize, 1, 0, 0},
+    {"RandomCutsSeed1", Packetisation::RandomCuts, 64, 1, 0},
+    {"RandomCutsPiledUpSeed2", Packetisation::RandomCuts, 64, 2, 2},
+    {"RandomShortCutsSeed3", Packetisation::RandomCuts, 16, 3, 1},
+};
+
+std::string PacketCaseName(const testing::TestParamInfo<PacketBoundaries::ParamType>& param) {
+    const bool emptyPackets = std::get<IdleReads>(param.param) == IdleReads::EmptyPacket;
+    return std::string(std::get<PacketCase>(param.param).name) +
+           (emptyPackets ? "_EmptyPackets" : "_Silence");
+}
+
+INSTANTIATE_TEST_SUITE_P(Packetisations, PacketBoundaries,
+                         testing::Combine(testing::ValuesIn(kPacketCases),
+                                          testing::Values(IdleReads::EmptyPacket,
+                                                          IdleReads::NoPacket)),
+                         PacketCaseName);
 
 // --- text the command exchanges read along with their replies ----------------------------
 
@@ -346,8 +371,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WorkerTest, EverythingTheStopExchangeCollectedGoesBackIntoTheStream) {
     window->measureCount = 2;
     Sim()->SetScriptedStream(NumberedLines(40));
-    // Lines pile up and are cut into 64-byte packets, so the stop's reply does not begin a
-    // packet: the reply read runs to its idle limit and hands out all it collected.
+    // Lines pile up and are cut into 64-byte packets, so the stop's read collects stream lines
+    // ahead of its reply, which begins no packet.
     window->onSample = [this](std::size_t) {
         auto sim = Sim();
         sim->SetPacketisation(Packetisation::FixedSize, 64);
@@ -355,10 +380,55 @@ TEST_F(WorkerTest, EverythingTheStopExchangeCollectedGoesBackIntoTheStream) {
     };
 
     EXPECT_EQ(MeasurementThreadProc(*window), MeasurementResult::kCompleted);
-    EXPECT_EQ(SleepRecord::count.load(), 501);
+    EXPECT_EQ(SleepRecord::count.load(), 0);
     EXPECT_EQ(window->SampleLineNumbers(), Range(1, 2));
     EXPECT_EQ(window->Messages(), kStoppedThenDone);
 }
+
+// Exact packets of the start's reply and the stream behind it; reads past them fail.
+struct StartPacketsCase {
+    const char* name;
+    std::vector<std::string> packets;
+    int expectedResult;
+    std::vector<std::string> expectedSamples;
+    int expectedSleeps;
+};
+
+class StartPackets : public WorkerTest, public testing::WithParamInterface<StartPacketsCase> {
+protected:
+    void SetUp() override {
+        WorkerTest::SetUp();
+        InstallUsbDriver(std::make_shared<ScriptedUsbDriver>(device));  // the simulator idles
+    }
+
+    std::shared_ptr<ScriptedDevice> device = std::make_shared<ScriptedDevice>();
+};
+
+TEST_P(StartPackets, TheStreamBeginsRightAfterTheStartsEndLine) {
+    const StartPacketsCase& c = GetParam();
+    device->QueuePackets(c.packets);
+
+    EXPECT_EQ(MeasurementThreadProc(*window), c.expectedResult);
+    EXPECT_EQ(window->Samples(), c.expectedSamples);
+    EXPECT_EQ(SleepRecord::count.load(), c.expectedSleeps);
+    EXPECT_EQ(device->writes, std::vector<std::string>{"CST\r"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, StartPackets,
+    testing::Values(StartPacketsCase{"EndLinesCrBeginsTheStream",
+                                     {"OK\rEND", "\r1 a b\r2 c d\r", "3 e f\rEND\r"},
+                                     MeasurementResult::kCompleted,
+                                     {"1 a b", "2 c d", "3 e f"},
+                                     0},
+                    // The pause is the stream's: more empty packets than the worker takes.
+                    StartPacketsCase{"EndSplitThenALineAndAPause",
+                                     PacketsAroundPause({"OK\rE", "ND\r1 0 0\r"},
+                                                        CInstrument::kIdleLimit + 2, {"END\r"}),
+                                     MeasurementResult::kStreamFailed,
+                                     {"1 0 0"},
+                                     CInstrument::kIdleLimit + 1}),
+    [](const testing::TestParamInfo<StartPacketsCase>& param) { return param.param.name; });
 
 // --- a start that fails -----------------------------------------------------------------
 
