@@ -107,20 +107,31 @@ bool HasBulkPair(const std::vector<EndpointInfo>& endpoints) {
     return in && out;
 }
 
-bool ProductStringMatches(libusb_device* device, std::uint8_t productIndex) {
+bool IsInstrumentProduct(const std::string& product) {
+    return product.rfind(kProductPrefix, 0) == 0;
+}
+
+// Empty when the device has no product string or it cannot be read.
+std::string ProductString(libusb_device_handle* handle, std::uint8_t productIndex) {
     if (productIndex == 0) {
-        return false;
-    }
-    libusb_device_handle* handle = nullptr;
-    if (libusb_open(device, &handle) != LIBUSB_SUCCESS) {
-        return false;  // not ours to use (no access), or gone
+        return {};
     }
     unsigned char product[256] = {};
     const int length =
         libusb_get_string_descriptor_ascii(handle, productIndex, product, sizeof(product) - 1);
+    return length > 0 ? std::string(reinterpret_cast<const char*>(product),
+                                    static_cast<std::size_t>(length))
+                      : std::string();
+}
+
+bool ProductStringMatches(libusb_device* device, std::uint8_t productIndex) {
+    libusb_device_handle* handle = nullptr;
+    if (productIndex == 0 || libusb_open(device, &handle) != LIBUSB_SUCCESS) {
+        return false;  // not ours to use (no access), or gone
+    }
+    const bool matches = IsInstrumentProduct(ProductString(handle, productIndex));
     libusb_close(handle);
-    return length >= 0 && std::strncmp(reinterpret_cast<const char*>(product), kProductPrefix,
-                                       sizeof(kProductPrefix) - 1) == 0;
+    return matches;
 }
 
 LibusbDeviceLocation LocationOf(libusb_device* device, const libusb_device_descriptor& descriptor) {
@@ -157,6 +168,86 @@ BusLayout LayoutOf(const DeviceList& devices) {
 
 bool SameLayout(const BusLayout& a, const BusLayout& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), &SameDevice);
+}
+
+// "1.4": the port numbers from the root hub down.
+std::string JoinPorts(const std::vector<std::uint8_t>& ports) {
+    std::string text;
+    for (const std::uint8_t port : ports) {
+        text += (text.empty() ? "" : ".") + std::to_string(port);
+    }
+    return text;
+}
+
+// "bus 001 port 1.4": where the device is plugged in, as people and sysfs count ports.
+std::string DescribeLocation(const LibusbDeviceLocation& location) {
+    std::string text = "bus ";
+    char bus[8];
+    std::snprintf(bus, sizeof(bus), "%03u", static_cast<unsigned>(location.bus));
+    text += bus;
+    return text + (location.ports.empty() ? " root hub" : " port " + JoinPorts(location.ports));
+}
+
+// The product string a device that cannot be opened announces to everyone: on Linux its
+// sysfs attribute, which the udev rule matches as well. Empty where there is none.
+std::string AnnouncedProduct(const LibusbDeviceLocation& location) {
+#ifdef __linux__
+    const std::string name = std::to_string(location.bus) + "-" + JoinPorts(location.ports);
+    std::FILE* file = std::fopen(("/sys/bus/usb/devices/" + name + "/product").c_str(), "r");
+    if (file == nullptr) {
+        return {};
+    }
+    char product[256] = {};
+    const bool read = std::fgets(product, sizeof(product), file) != nullptr;
+    std::fclose(file);
+    std::string text = read ? product : "";
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+#else
+    (void)location;
+    return {};
+#endif
+}
+
+// Claims interface 0 and releases it again. A kernel driver bound to it counts as available:
+// the transport detaches it when it opens the device.
+UsbDeviceAccess ProbeClaim(libusb_device_handle* handle) {
+    if (libusb_kernel_driver_active(handle, kInterfaceNumber) == 1) {
+        return UsbDeviceAccess::Available;
+    }
+    switch (libusb_claim_interface(handle, kInterfaceNumber)) {
+        case LIBUSB_SUCCESS:
+            libusb_release_interface(handle, kInterfaceNumber);
+            return UsbDeviceAccess::Available;
+        case LIBUSB_ERROR_BUSY:
+            return UsbDeviceAccess::Busy;
+        case LIBUSB_ERROR_ACCESS:
+            return UsbDeviceAccess::NoPermission;
+        default:
+            return UsbDeviceAccess::Unopenable;
+    }
+}
+
+// The access of a device with the instrument's endpoints; nullopt when it is not one.
+std::optional<UsbDeviceAccess> ProbeInstrument(libusb_device* device, std::uint8_t productIndex,
+                                               const LibusbDeviceLocation& location) {
+    libusb_device_handle* handle = nullptr;
+    const int opened = libusb_open(device, &handle);
+    if (opened != LIBUSB_SUCCESS) {
+        if (!IsInstrumentProduct(AnnouncedProduct(location))) {
+            return std::nullopt;
+        }
+        return opened == LIBUSB_ERROR_ACCESS ? UsbDeviceAccess::NoPermission
+                                             : UsbDeviceAccess::Unopenable;
+    }
+    std::optional<UsbDeviceAccess> access;
+    if (IsInstrumentProduct(ProductString(handle, productIndex))) {
+        access = ProbeClaim(handle);
+    }
+    libusb_close(handle);
+    return access;
 }
 
 class LibusbInterfaceHandle final : public UsbInterfaceHandle {
@@ -348,6 +439,26 @@ public:
         return nullptr;
     }
 
+    std::vector<UsbDeviceListing> ListDevices(const InterfaceGuid&) override {
+        std::vector<UsbDeviceListing> listings;
+        const DeviceList devices(context->get());
+        for (libusb_device* device : devices) {
+            libusb_device_descriptor descriptor;
+            std::vector<EndpointInfo> endpoints;
+            if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
+                !ReadInterfaceEndpoints(device, kAlternateSetting, endpoints) ||
+                !HasBulkPair(endpoints)) {
+                continue;
+            }
+            const LibusbDeviceLocation location = LocationOf(device, descriptor);
+            if (const auto access = ProbeInstrument(device, descriptor.iProduct, location)) {
+                listings.push_back(
+                    {FormatLibusbDevicePath(location), DescribeLocation(location), *access});
+            }
+        }
+        return listings;
+    }
+
 private:
     // The search itself; empty when no instrument is present.
     static std::string FirstInstrumentPath(const DeviceList& devices) {
@@ -437,13 +548,7 @@ bool ParsePorts(std::string_view text, std::vector<std::uint8_t>& ports) {
 }  // namespace
 
 std::string FormatLibusbDevicePath(const LibusbDeviceLocation& location) {
-    std::string ports;
-    for (std::uint8_t port : location.ports) {
-        if (!ports.empty()) {
-            ports += '.';
-        }
-        ports += std::to_string(port);
-    }
+    const std::string ports = JoinPorts(location.ports);
     char text[128];
     std::snprintf(text, sizeof(text), "usb:bus=%03u;ports=%s;address=%03u;vid_%04x&pid_%04x",
                   static_cast<unsigned>(location.bus), ports.c_str(),

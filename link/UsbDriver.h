@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Device interface class GUID, laid out like the Windows GUID structure.
 struct InterfaceGuid {
@@ -59,6 +60,20 @@ public:
     virtual std::unique_ptr<UsbInterfaceHandle> InitializeInterface() = 0;
 };
 
+// Whether a device taken for an instrument can be used by this program now.
+enum class UsbDeviceAccess {
+    Available,     // it opens and its interface 0 can be claimed
+    NoPermission,  // the system does not let this user open it
+    Busy,          // another program holds its interface 0
+    Unopenable,    // it cannot be opened for another reason (gone, failing)
+};
+
+struct UsbDeviceListing {
+    std::string path;      // what FindDevicePath would hand out for it; OpenDevicePath takes it
+    std::string location;  // where it is attached, for people to read
+    UsbDeviceAccess access = UsbDeviceAccess::Available;
+};
+
 class UsbDriver {
 public:
     virtual ~UsbDriver() = default;
@@ -75,6 +90,17 @@ public:
     // Called when a path FindDevicePath gave could not be opened. True when that path was an
     // earlier search's answer, which the driver now drops: a search made now may find another.
     virtual bool ForgetDevicePath(const char*) { return false; }
+
+    // Every present device taken for an instrument, in enumeration order, and every device that
+    // looks like one but cannot be opened, each with its access. Learning the access may open
+    // and claim each device briefly; nothing is held afterwards. The base lists what
+    // FindDevicePath finds, probed by opening it.
+    virtual std::vector<UsbDeviceListing> ListDevices(const InterfaceGuid& guid);
+
+protected:
+    // Available when the path opens and its interface initialises (both released again), else
+    // Unopenable: this way of asking cannot tell why.
+    UsbDeviceAccess ProbeByOpening(const char* path);
 };
 
 // The process-wide driver every new CUsbDevice uses. Until one is installed, the platform's
@@ -82,6 +108,11 @@ public:
 // a CUsbDevice keeps the driver it was built with alive.
 std::shared_ptr<UsbDriver> ActiveUsbDriver();
 void InstallUsbDriver(std::shared_ptr<UsbDriver> driver);
+
+// A driver over `driver` that answers every search with the one device at `path` (a path its
+// ListDevices gave) and lists only that device: installed, it makes every CUsbDevice talk to
+// that instrument instead of the first one found.
+std::shared_ptr<UsbDriver> ChooseUsbDevice(std::shared_ptr<UsbDriver> driver, std::string path);
 
 // The real driver of this platform.
 std::shared_ptr<UsbDriver> CreatePlatformUsbDriver();

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -119,9 +121,36 @@ public:
         if (set == INVALID_HANDLE_VALUE) {
             return false;
         }
-        const bool found = CopyFirstInterfacePath(set, classGuid, path, capacity);
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        const bool found = EnumInterface(set, classGuid, 0, interfaceData) &&
+                           CopyInterfacePath(set, interfaceData, path, capacity);
         api.destroyDeviceInfoList(set);
         return found;
+    }
+
+    // Every interface of the class in member order. Without the system's error code (not in
+    // the call table) a device that does not open is only known to be unopenable: Windows does
+    // not say here whether another program holds it or the user may not open it.
+    std::vector<UsbDeviceListing> ListDevices(const InterfaceGuid& guid) override {
+        std::vector<std::string> paths;
+        GUID classGuid = ToWindowsGuid(guid);
+        HDEVINFO set = api.getClassDevs(&classGuid, nullptr, nullptr, kPresentInterfaces);
+        if (set == INVALID_HANDLE_VALUE) {
+            return {};
+        }
+        char path[kWinUsbDevicePathCapacity];
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        for (DWORD member = 0; EnumInterface(set, classGuid, member, interfaceData); ++member) {
+            if (CopyInterfacePath(set, interfaceData, path, sizeof(path))) {
+                paths.emplace_back(path);
+            }
+        }
+        api.destroyDeviceInfoList(set);
+        std::vector<UsbDeviceListing> listings;
+        for (const std::string& devicePath : paths) {
+            listings.push_back({devicePath, devicePath, ProbeByOpening(devicePath.c_str())});
+        }
+        return listings;
     }
 
     std::unique_ptr<UsbFileHandle> OpenDevicePath(const char* path) override {
@@ -137,13 +166,16 @@ public:
     }
 
 private:
-    // The set stays the caller's to destroy.
-    bool CopyFirstInterfacePath(HDEVINFO set, GUID& classGuid, char* path, std::size_t capacity) {
-        SP_DEVICE_INTERFACE_DATA interfaceData{};
+    bool EnumInterface(HDEVINFO set, GUID& classGuid, DWORD member,
+                       SP_DEVICE_INTERFACE_DATA& interfaceData) {
+        interfaceData = SP_DEVICE_INTERFACE_DATA{};
         interfaceData.cbSize = sizeof(interfaceData);
-        if (api.enumDeviceInterfaces(set, nullptr, &classGuid, 0, &interfaceData) == 0) {
-            return false;
-        }
+        return api.enumDeviceInterfaces(set, nullptr, &classGuid, member, &interfaceData) != 0;
+    }
+
+    // The set stays the caller's to destroy.
+    bool CopyInterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData, char* path,
+                           std::size_t capacity) {
         // Fails by design (the buffer is too small); only the required size matters.
         DWORD requiredSize = 0;
         api.getDeviceInterfaceDetail(set, &interfaceData, nullptr, 0, &requiredSize, nullptr);

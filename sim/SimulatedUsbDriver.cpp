@@ -149,7 +149,8 @@ public:
     std::unique_ptr<UsbInterfaceHandle> InitializeInterface() override {
         std::lock_guard lock(shared->mutex);
         if (!shared->present ||
-            shared->openFailure == SimulatedUsbDriver::OpenFailure::InitializeInterface) {
+            shared->openFailure == SimulatedUsbDriver::OpenFailure::InitializeInterface ||
+            shared->openFailure == SimulatedUsbDriver::OpenFailure::Busy) {
             return nullptr;
         }
         ++shared->openInterfaces;
@@ -184,11 +185,35 @@ bool SimulatedUsbDriver::FindDevicePath(const InterfaceGuid& guid, char* path,
 
 std::unique_ptr<UsbFileHandle> SimulatedUsbDriver::OpenDevicePath(const char* path) {
     std::lock_guard lock(shared->mutex);
-    if (!shared->present || shared->openFailure == OpenFailure::OpenPath || path == nullptr ||
+    if (!shared->present || shared->openFailure == OpenFailure::OpenPath ||
+        shared->openFailure == OpenFailure::NoPermission || path == nullptr ||
         std::strcmp(path, kDevicePath) != 0) {
         return nullptr;
     }
     return std::make_unique<SimulatedFileHandle>(shared);
+}
+
+std::vector<UsbDeviceListing> SimulatedUsbDriver::ListDevices(const InterfaceGuid& guid) {
+    std::lock_guard lock(shared->mutex);
+    if (!shared->present || !SameGuid(guid, GUID_DEVINTERFACE_INSTRUMENT)) {
+        return {};
+    }
+    UsbDeviceListing device{kDevicePath, "simulated", UsbDeviceAccess::Available};
+    switch (shared->openFailure) {
+        case OpenFailure::None:
+            break;
+        case OpenFailure::NoPermission:
+            device.access = UsbDeviceAccess::NoPermission;
+            break;
+        case OpenFailure::Busy:
+            device.access = UsbDeviceAccess::Busy;
+            break;
+        case OpenFailure::OpenPath:
+        case OpenFailure::InitializeInterface:
+            device.access = UsbDeviceAccess::Unopenable;
+            break;
+    }
+    return {device};
 }
 
 SimulatedUsbDriver::LockedInstrument SimulatedUsbDriver::Instrument() {

@@ -24,7 +24,9 @@ public:
     static constexpr std::uint8_t kBulkOutPipe = 0x01;
     static constexpr std::uint8_t kDeviceSpeed = 0x02;  // full speed: 64-byte bulk packets
 
-    enum class OpenFailure { None, OpenPath, InitializeInterface };
+    // Where opening fails: at the path (NoPermission: as a device this user may not open) or at
+    // the interface (Busy: as one another program holds). ListDevices names the reason.
+    enum class OpenFailure { None, OpenPath, InitializeInterface, NoPermission, Busy };
 
     // A fresh instrument on the real clock, as the demo program wants it.
     SimulatedUsbDriver();
@@ -33,6 +35,7 @@ public:
 
     bool FindDevicePath(const InterfaceGuid& guid, char* path, std::size_t capacity) override;
     std::unique_ptr<UsbFileHandle> OpenDevicePath(const char* path) override;
+    std::vector<UsbDeviceListing> ListDevices(const InterfaceGuid& guid) override;
 
     // The instrument's controls and state under the driver's lock, held until the returned
     // object is destroyed: use it in one expression, e.g.

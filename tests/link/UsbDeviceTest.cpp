@@ -316,4 +316,53 @@ TEST_F(UsbDeviceTest, APathThatDoesNotFitFailsTheSearch) {
     EXPECT_EQ(std::strlen(path), CUsbDevice::kDevicePathCapacity - 1);
 }
 
+struct ListingCase {
+    const char* name;
+    bool present;
+    bool openFails;
+    bool initializeFails;
+    std::vector<UsbDeviceAccess> listed;
+};
+
+class DriverListing : public UsbDeviceTest, public ::testing::WithParamInterface<ListingCase> {};
+
+// A driver without an enumeration of its own lists the device its search finds, opened and
+// released again to learn whether it can be used.
+TEST_P(DriverListing, ListsTheDeviceTheSearchFindsWithWhatOpeningItTold) {
+    device->present = GetParam().present;
+    device->openFails = GetParam().openFails;
+    device->initializeFails = GetParam().initializeFails;
+    std::vector<UsbDeviceAccess> listed;
+    for (const UsbDeviceListing& entry :
+         ActiveUsbDriver()->ListDevices(GUID_DEVINTERFACE_INSTRUMENT)) {
+        EXPECT_EQ(entry.path, device->path);
+        listed.push_back(entry.access);
+    }
+    EXPECT_EQ(listed, GetParam().listed);
+    EXPECT_EQ(device->OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UsbDriver, DriverListing,
+    ::testing::Values(ListingCase{"Available", true, false, false, {UsbDeviceAccess::Available}},
+                      ListingCase{"OpenFails", true, true, false, {UsbDeviceAccess::Unopenable}},
+                      ListingCase{
+                          "InitializeFails", true, false, true, {UsbDeviceAccess::Unopenable}},
+                      ListingCase{"Absent", false, false, false, {}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// Every search answers with the chosen device; the driver underneath is never asked to search.
+TEST_F(UsbDeviceTest, AChosenDeviceAnswersEverySearchAndIsTheOnlyOneListed) {
+    const std::string chosen = device->path;
+    InstallUsbDriver(ChooseUsbDevice(std::make_shared<ScriptedUsbDriver>(device), chosen));
+    CUsbDevice usb;
+    EXPECT_TRUE(usb.Open(GUID_DEVINTERFACE_INSTRUMENT));
+    usb.Close();
+    EXPECT_EQ(device->events.front(), "open " + chosen);
+    EXPECT_EQ(ActiveUsbDriver()->ListDevices(GUID_DEVINTERFACE_INSTRUMENT).size(), 1u);
+
+    InstallUsbDriver(ChooseUsbDevice(std::make_shared<ScriptedUsbDriver>(device), "elsewhere"));
+    EXPECT_TRUE(ActiveUsbDriver()->ListDevices(GUID_DEVINTERFACE_INSTRUMENT).empty());
+}
+
 }  // namespace

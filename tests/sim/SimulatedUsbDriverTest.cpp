@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "sim/SimulatedUsbDriver.h"
@@ -157,11 +158,12 @@ struct OpenFailureCase {
     OpenFailure failure;
     bool found;
     bool opened;
+    std::optional<UsbDeviceAccess> listedAs;  // nullopt: not listed
 };
 
 class OpenFailureTest : public DriverTest, public ::testing::WithParamInterface<OpenFailureCase> {};
 
-TEST_P(OpenFailureTest, FailsAtTheChosenStep) {
+TEST_P(OpenFailureTest, FailsAtTheChosenStepAndTheListingNamesTheReason) {
     driver.SetPresent(GetParam().present);
     driver.SetOpenFailure(GetParam().failure);
     char path[261] = {};
@@ -173,6 +175,12 @@ TEST_P(OpenFailureTest, FailsAtTheChosenStep) {
         EXPECT_EQ(openedFile->InitializeInterface(), nullptr);
     }
     EXPECT_EQ(driver.OpenInterfaceCount(), 0);
+    const std::vector<UsbDeviceListing> listed = driver.ListDevices(GUID_DEVINTERFACE_INSTRUMENT);
+    ASSERT_EQ(listed.size(), GetParam().listedAs.has_value() ? 1u : 0u);
+    if (!listed.empty()) {
+        EXPECT_EQ(listed[0].path, SimulatedUsbDriver::kDevicePath);
+        EXPECT_EQ(listed[0].access, *GetParam().listedAs);
+    }
 
     driver.ClearTransportFaults();
     EXPECT_NE(OpenInterface(), nullptr);
@@ -180,9 +188,14 @@ TEST_P(OpenFailureTest, FailsAtTheChosenStep) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, OpenFailureTest,
-    ::testing::Values(OpenFailureCase{false, OpenFailure::None, false, false},
-                      OpenFailureCase{true, OpenFailure::OpenPath, true, false},
-                      OpenFailureCase{true, OpenFailure::InitializeInterface, true, true}));
+    ::testing::Values(OpenFailureCase{false, OpenFailure::None, false, false, std::nullopt},
+                      OpenFailureCase{true, OpenFailure::OpenPath, true, false,
+                                      UsbDeviceAccess::Unopenable},
+                      OpenFailureCase{true, OpenFailure::NoPermission, true, false,
+                                      UsbDeviceAccess::NoPermission},
+                      OpenFailureCase{true, OpenFailure::InitializeInterface, true, true,
+                                      UsbDeviceAccess::Unopenable},
+                      OpenFailureCase{true, OpenFailure::Busy, true, true, UsbDeviceAccess::Busy}));
 
 TEST_F(DriverTest, AnUnpluggedDeviceFailsEveryTransferOfAnOpenHandle) {
     const auto handle = OpenInterface();

@@ -56,12 +56,17 @@ void Record(const std::string& call) {
     script.calls.push_back(call);
 }
 
-DWORD DetailSize() {
-    if (script.reportZeroDetailSize || script.interfacePaths.empty()) {
+// The member that SetupDiEnumDeviceInterfaces put into the interface data.
+std::size_t MemberOf(const SP_DEVICE_INTERFACE_DATA* data) {
+    return data != nullptr ? static_cast<std::size_t>(data->Reserved) : 0;
+}
+
+DWORD DetailSize(std::size_t member) {
+    if (script.reportZeroDetailSize || member >= script.interfacePaths.size()) {
         return 0;
     }
     const std::size_t terminator = script.pathUnterminated ? 0 : 1;
-    return static_cast<DWORD>(kPathOffset + script.interfacePaths.front().size() + terminator);
+    return static_cast<DWORD>(kPathOffset + script.interfacePaths[member].size() + terminator);
 }
 
 HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCSTR enumerator, HWND window, DWORD flags) {
@@ -85,6 +90,7 @@ WINBOOL WINAPI EnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA device, const
     }
     data->InterfaceClassGuid = *guid;
     data->Flags = SPINT_ACTIVE;
+    data->Reserved = index;
     return TRUE;
 }
 
@@ -95,7 +101,7 @@ WINBOOL WINAPI GetDeviceInterfaceDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA 
            " buffer=" + (detail == nullptr ? "null" : "cbSize=" + std::to_string(detail->cbSize)) +
            " size=" + std::to_string(size) + " required=" + Pointer(requiredSize) +
            " device=" + Pointer(device));
-    const DWORD needed = DetailSize();
+    const DWORD needed = DetailSize(MemberOf(data));
     if (requiredSize != nullptr) {
         *requiredSize = needed;
     }
@@ -107,7 +113,7 @@ WINBOOL WINAPI GetDeviceInterfaceDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA 
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    const std::string& path = script.interfacePaths.front();
+    const std::string& path = script.interfacePaths[MemberOf(data)];
     std::memcpy(detail->DevicePath, path.data(), path.size());
     if (!script.pathUnterminated) {
         detail->DevicePath[path.size()] = '\0';

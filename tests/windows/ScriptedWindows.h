@@ -14,7 +14,7 @@
 #include "link/WinUsbDriver.h"
 
 struct ScriptedWindows {
-    // Device setup. The first interface path is the one reported as member 0; none: no device.
+    // Device setup. Interface paths in member order (0 first); none: no device.
     bool classDevsFails = false;
     std::vector<std::string> interfacePaths;
     bool reportZeroDetailSize = false;

@@ -243,6 +243,40 @@ TEST_F(ScriptedWindowsTest, FindDevicePathReleasesEverythingOnEveryPath) {
     }
 }
 
+// Windows tells a device that does not open only as unopenable (see ListDevices).
+TEST_F(ScriptedWindowsTest, ListDevicesNamesEveryInterfaceInMemberOrderAndReleasesEverything) {
+    const std::string second = "\\\\?\\usb#vid_0a1b&pid_7c07#second";
+    struct Case {
+        const char* name;
+        bool createFileFails;
+        bool initializeFails;
+        UsbDeviceAccess access;
+    };
+    const Case cases[] = {
+        {"both open", false, false, UsbDeviceAccess::Available},
+        {"file refused", true, false, UsbDeviceAccess::Unopenable},
+        {"interface refused", false, true, UsbDeviceAccess::Unopenable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetScriptedWindows();
+        Scripted().interfacePaths = {kInstrumentPath, second};
+        Scripted().createFileFails = c.createFileFails;
+        Scripted().initializeFails = c.initializeFails;
+        const std::vector<UsbDeviceListing> listed =
+            driver->ListDevices(GUID_DEVINTERFACE_INSTRUMENT);
+        ASSERT_EQ(listed.size(), 2u);
+        EXPECT_EQ(listed[0].path, kInstrumentPath);
+        EXPECT_EQ(listed[1].path, second);
+        EXPECT_EQ(listed[0].access, c.access);
+        EXPECT_EQ(listed[1].access, c.access);
+        EXPECT_EQ(Scripted().liveAllocations, 0);
+        EXPECT_EQ(Scripted().liveDeviceInfoSets, 0);
+        EXPECT_EQ(Scripted().liveFiles, 0);
+        EXPECT_EQ(Scripted().liveInterfaces, 0);
+    }
+}
+
 TEST_F(ScriptedWindowsTest, OpenAndCloseMakeTheFileAndWinUsbCallsInOrder) {
     AttachInstrument();
     CUsbDevice device;
