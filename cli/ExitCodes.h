@@ -1,0 +1,14 @@
+// The exit statuses of qiro7-cli, one for each way a command can end. The manual page lists
+// them; scripts rely on the numbers, so they never change meaning.
+#pragma once
+
+namespace ExitCode {
+inline constexpr int kSuccess = 0;
+inline constexpr int kUsage = 2;              // the command line or a NAME=VALUE was refused
+inline constexpr int kNoInstrument = 3;       // no instrument attached, or none with that serial
+inline constexpr int kNoPermission = 4;       // the system does not let this user open it
+inline constexpr int kInstrumentBusy = 5;     // another program holds it
+inline constexpr int kInstrumentRefused = 6;  // it answered "NG" or "NO", or refused a value
+inline constexpr int kLinkFailure = 7;        // a transfer failed, timed out or the reply was wrong
+inline constexpr int kOutputFailure = 8;      // the output could not be opened or written
+}  // namespace ExitCode

@@ -1,0 +1,108 @@
+#include "cli/Instruments.h"
+
+#include "cli/ExitCodes.h"
+#include "link/Instrument.h"
+
+namespace {
+
+// Reads "SRL" from the device at path with a driver that finds only it; the active driver is
+// put back afterwards.
+std::optional<std::string> ReadSerialNumberOf(const std::shared_ptr<UsbDriver>& driver,
+                                              const std::string& path) {
+    InstallUsbDriver(ChooseUsbDevice(driver, path));
+    std::string serial;
+    bool read = false;
+    {
+        CInstrument instrument;
+        read = instrument.ReadSerialNumber(serial) == 1;
+    }
+    InstallUsbDriver(driver);
+    return read ? std::optional<std::string>(serial) : std::nullopt;
+}
+
+int ExitCodeOf(UsbDeviceAccess access) {
+    switch (access) {
+        case UsbDeviceAccess::Available:
+            return ExitCode::kSuccess;
+        case UsbDeviceAccess::NoPermission:
+            return ExitCode::kNoPermission;
+        case UsbDeviceAccess::Busy:
+            return ExitCode::kInstrumentBusy;
+        case UsbDeviceAccess::Unopenable:
+            break;
+    }
+    return ExitCode::kLinkFailure;
+}
+
+}  // namespace
+
+std::vector<InstrumentListing> ListInstruments() {
+    const std::shared_ptr<UsbDriver> driver = ActiveUsbDriver();
+    std::vector<InstrumentListing> instruments;
+    for (const UsbDeviceListing& device : driver->ListDevices(GUID_DEVINTERFACE_INSTRUMENT)) {
+        InstrumentListing listing{device, std::nullopt};
+        if (device.access == UsbDeviceAccess::Available) {
+            listing.serialNumber = ReadSerialNumberOf(driver, device.path);
+        }
+        instruments.push_back(listing);
+    }
+    return instruments;
+}
+
+std::string AccessReason(UsbDeviceAccess access) {
+    switch (access) {
+        case UsbDeviceAccess::Available:
+            return {};
+        case UsbDeviceAccess::NoPermission:
+            return "no permission: this user may not open it. The udev rule 70-qiro7.rules "
+                   "(installed with the program) gives access to the user at the computer's "
+                   "seat; install it and plug the instrument in again. Logged in over SSH, "
+                   "without a seat, add a rule that gives the device to a group of yours "
+                   "(GROUP=\"...\", MODE=\"0660\").";
+        case UsbDeviceAccess::Busy:
+            return "busy: another program holds it (a measurement program or another "
+                   "qiro7-cli); end that one first.";
+        case UsbDeviceAccess::Unopenable:
+            break;
+    }
+    return "cannot be opened: it did not answer as an instrument does; plug it in again.";
+}
+
+int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& message) {
+    const std::shared_ptr<UsbDriver> driver = ActiveUsbDriver();
+    const std::vector<InstrumentListing> instruments = ListInstruments();
+    for (const InstrumentListing& instrument : instruments) {
+        if (instrument.serialNumber == serialNumber) {
+            InstallUsbDriver(ChooseUsbDevice(driver, instrument.device.path));
+            return ExitCode::kSuccess;
+        }
+    }
+    message = "no instrument with serial number " + serialNumber + " is attached";
+    // One that could not be asked may be the one wanted: say why it could not.
+    for (const InstrumentListing& instrument : instruments) {
+        if (instrument.device.access != UsbDeviceAccess::Available) {
+            message += "; the one at " + instrument.device.location + " is not known, " +
+                       AccessReason(instrument.device.access);
+            return ExitCodeOf(instrument.device.access);
+        }
+    }
+    return ExitCode::kNoInstrument;
+}
+
+int MissingInstrumentExitCode(std::string& message) {
+    const std::vector<UsbDeviceListing> devices =
+        ActiveUsbDriver()->ListDevices(GUID_DEVINTERFACE_INSTRUMENT);
+    if (devices.empty()) {
+        message = "no instrument is attached";
+        return ExitCode::kNoInstrument;
+    }
+    for (const UsbDeviceListing& device : devices) {
+        if (device.access == UsbDeviceAccess::Available) {
+            message = "the instrument at " + device.location + " could not be opened";
+            return ExitCode::kLinkFailure;
+        }
+    }
+    message = "the instrument at " + devices.front().location + ": " +
+              AccessReason(devices.front().access);
+    return ExitCodeOf(devices.front().access);
+}

@@ -1,0 +1,32 @@
+// Which instruments are attached, and which one the command line talks to. Without --serial
+// every command talks to the first instrument found, as the window does; with it, the driver
+// is made to answer every search with the instrument of that serial number.
+// The serial number is the instrument's own answer to "SRL", the one the window shows as "S/N"
+// (the USB serial descriptor is not part of what the instrument is known to provide).
+// Main thread, before any run.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/UsbDriver.h"
+
+struct InstrumentListing {
+    UsbDeviceListing device;
+    std::optional<std::string> serialNumber;  // read from the available ones; none if it failed
+};
+
+// Every device the active driver lists, the available ones asked for their serial number.
+std::vector<InstrumentListing> ListInstruments();
+
+// Why a device cannot be used, in words and with what to do about it; empty when it can.
+std::string AccessReason(UsbDeviceAccess access);
+
+// Makes every later CInstrument talk to the instrument whose "SRL" answer is serialNumber.
+// Returns an ExitCode: kSuccess, or why it is not there (message says it in words).
+int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& message);
+
+// After the instrument could not be found or opened: the ExitCode that says why (no instrument,
+// no permission, busy, or the link failed), and the reason in words.
+int MissingInstrumentExitCode(std::string& message);

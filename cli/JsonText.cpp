@@ -1,0 +1,76 @@
+#include "cli/JsonText.h"
+
+#include <cstdio>
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+std::size_t SkipDigits(std::string_view text, std::size_t at) {
+    while (at < text.size() && IsDigit(text[at])) {
+        ++at;
+    }
+    return at;
+}
+
+// -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?
+bool IsJsonNumber(std::string_view text) {
+    std::size_t at = text.starts_with('-') ? 1 : 0;
+    if (at >= text.size() || !IsDigit(text[at])) {
+        return false;
+    }
+    at = text[at] == '0' ? at + 1 : SkipDigits(text, at);
+    if (at < text.size() && text[at] == '.') {
+        const std::size_t fraction = at + 1;
+        at = SkipDigits(text, fraction);
+        if (at == fraction) {
+            return false;
+        }
+    }
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+            ++at;
+        }
+        const std::size_t exponent = at;
+        at = SkipDigits(text, exponent);
+        if (at == exponent) {
+            return false;
+        }
+    }
+    return at == text.size();
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+    std::string json = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(byte));
+            json += escaped;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
+}
+
+std::string JsonNumberOrString(std::string_view text) {
+    return IsJsonNumber(text) ? std::string(text) : JsonString(text);
+}
+
+std::string JsonObject(const std::vector<JsonMember>& members) {
+    std::string json = "{";
+    for (const JsonMember& member : members) {
+        json += (json.size() > 1 ? "," : "") + JsonString(member.name) + ":" + member.value;
+    }
+    return json + "}";
+}
