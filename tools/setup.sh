@@ -8,7 +8,7 @@ build_dir="${QIRO7_BUILD_DIR:-$root/build}"
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
     xvfb xauth xdotool fonts-dejavu-core locales
     umockdev libumockdev-dev dbus-daemon at-spi2-core
     clang libclang-rt-14-dev
