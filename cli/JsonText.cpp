@@ -43,21 +43,49 @@ bool IsJsonNumber(std::string_view text) {
     return at == text.size();
 }
 
+// The length of the UTF-8 sequence that starts at text[at], 0 when none starts there.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                               : lead >= 0xe0 && lead <= 0xef ? 3
+                               : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                              : 0;
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[at + i]) & 0xc0) != 0x80) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+void AppendEscaped(std::string& json, unsigned char byte) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(byte));
+    json += escaped;
+}
+
 }  // namespace
 
 std::string JsonString(std::string_view text) {
     std::string json = "\"";
-    for (const char c : text) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             json += '\\';
             json += c;
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(byte));
-            json += escaped;
-        } else {
+        } else if (byte < 0x20 || byte == 0x7f) {
+            AppendEscaped(json, byte);
+        } else if (byte < 0x80) {
             json += c;
+        } else if (const std::size_t length = Utf8SequenceLength(text, at); length > 0) {
+            json += text.substr(at, length);
+            at += length - 1;
+        } else {
+            AppendEscaped(json, byte);  // not UTF-8: taken as the Latin-1 character
         }
     }
     return json + "\"";

@@ -6,8 +6,9 @@
 #include <string_view>
 #include <vector>
 
-// The text as a JSON string, quotes included; control characters and non-ASCII bytes escaped
-// as \u00XX, so whatever bytes the instrument sent come out as valid JSON.
+// The text as a JSON string, quotes included. UTF-8 passes unchanged; control characters, and
+// bytes that are not UTF-8 (taken as Latin-1), are escaped as \u00XX, so whatever bytes the
+// instrument sent come out as valid JSON.
 std::string JsonString(std::string_view text);
 
 // The text itself when it is a JSON number (copied as sent, never reformatted), else the text

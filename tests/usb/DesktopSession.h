@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/usb/ChildProcess.h"
+#include "tests/common/ChildProcess.h"
 
 struct AccessibleNode {
     std::string role;  // AT-SPI role name, e.g. "push button", "text", "label"

@@ -1,5 +1,5 @@
-// Child processes of the program smoke test (POSIX). Each child leads a process group of its
-// own, so that stopping it also stops whatever it started in turn (a bus launcher, say).
+// Child processes for the suites that start programs (POSIX). Each child leads a process group
+// of its own, so that stopping it also stops whatever it started in turn (a bus launcher, say).
 // Test thread only.
 #pragma once
 
@@ -29,6 +29,8 @@ public:
     bool Start(const std::vector<std::string>& argv, const Environment& environment,
                const std::string& logPath = {});
     bool Running();
+    // Sends the signal to the child's group, as a terminal sends Ctrl+C to its foreground job.
+    bool Signal(int signal);
     // How it ended, e.g. "exit 1" or "signal 11"; empty while running or never started.
     std::string Ending() const { return ending; }
     // SIGTERM to the group, then SIGKILL to whatever is left of it after a short grace.
@@ -44,6 +46,16 @@ private:
 // or -1 when it could not start or was still running after `limit` (it is then killed).
 int RunCommand(const std::vector<std::string>& argv, const Environment& environment,
                std::string& output, std::chrono::milliseconds limit);
+
+struct CommandResult {
+    int status = -1;  // exit status; -1 when it could not start, was killed or took too long
+    std::string output;
+    std::string errors;
+};
+
+// As RunCommand, with standard error captured as well.
+CommandResult RunCommandCapturing(const std::vector<std::string>& argv,
+                                  const Environment& environment, std::chrono::milliseconds limit);
 
 // Reads one line (without its newline) that a child writes to the pipe `fd`.
 bool ReadLineFrom(int fd, std::string& line, std::chrono::milliseconds limit);

@@ -1,4 +1,4 @@
-#include "tests/usb/ChildProcess.h"
+#include "tests/common/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -50,9 +50,10 @@ private:
     std::vector<char*> environmentPointers;
 };
 
-// Spawns into a new process group with standard output (and error) going to outputFd.
+// Spawns into a new process group with standard output going to outputFd and standard error
+// to errorFd (-1: the caller's own).
 pid_t Spawn(const std::vector<std::string>& argv, const Environment& environment, int outputFd,
-            bool errorToo) {
+            int errorFd) {
     if (argv.empty()) {
         return -1;
     }
@@ -65,8 +66,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const Environment& environment
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
-    if (errorToo) {
-        posix_spawn_file_actions_adddup2(&actions, outputFd, STDERR_FILENO);
+    if (errorFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO);
     }
     pid_t child = -1;
     const int error =
@@ -136,7 +137,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const Environment
     if (log < 0) {
         return false;
     }
-    pid = Spawn(argv, environment, log, true);
+    pid = Spawn(argv, environment, log, log);
     close(log);
     exited = false;
     ending.clear();
@@ -156,6 +157,10 @@ bool ChildProcess::Running() {
     return !exited;
 }
 
+bool ChildProcess::Signal(int signal) {
+    return pid > 0 && !exited && kill(-pid, signal) == 0;
+}
+
 void ChildProcess::Stop() {
     if (pid <= 0) {
         return;
@@ -171,14 +176,17 @@ void ChildProcess::Stop() {
     pid = -1;
 }
 
-int RunCommand(const std::vector<std::string>& argv, const Environment& environment,
-               std::string& output, std::chrono::milliseconds limit) {
+namespace {
+
+// RunCommand with standard error going to errorFd (-1: the caller's own).
+int RunWithOutputPipe(const std::vector<std::string>& argv, const Environment& environment,
+                      std::string& output, int errorFd, std::chrono::milliseconds limit) {
     output.clear();
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
         return -1;
     }
-    const pid_t child = Spawn(argv, environment, pipeEnds[1], false);
+    const pid_t child = Spawn(argv, environment, pipeEnds[1], errorFd);
     close(pipeEnds[1]);
     if (child <= 0) {
         close(pipeEnds[0]);
@@ -207,6 +215,32 @@ int RunCommand(const std::vector<std::string>& argv, const Environment& environm
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int RunCommand(const std::vector<std::string>& argv, const Environment& environment,
+               std::string& output, std::chrono::milliseconds limit) {
+    return RunWithOutputPipe(argv, environment, output, -1, limit);
+}
+
+CommandResult RunCommandCapturing(const std::vector<std::string>& argv,
+                                  const Environment& environment, std::chrono::milliseconds limit) {
+    CommandResult result;
+    char errorsPath[] = "/tmp/qiro7-errors-XXXXXX";
+    const int errorFd = mkostemp(errorsPath, O_CLOEXEC);
+    if (errorFd < 0) {
+        return result;
+    }
+    unlink(errorsPath);
+    result.status = RunWithOutputPipe(argv, environment, result.output, errorFd, limit);
+    lseek(errorFd, 0, SEEK_SET);
+    char buffer[512];
+    for (ssize_t count; (count = read(errorFd, buffer, sizeof(buffer))) > 0;) {
+        result.errors.append(buffer, static_cast<std::size_t>(count));
+    }
+    close(errorFd);
+    return result;
 }
 
 bool ReadLineFrom(int fd, std::string& line, std::chrono::milliseconds limit) {
