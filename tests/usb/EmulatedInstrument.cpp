@@ -148,6 +148,7 @@ std::string SysfsDescription(const EmulatedDeviceOptions& options, std::uint8_t 
         "A: devnum=" + number + "\\n",
         "A: speed=480\\n",
         "A: bConfigurationValue=1\\n",
+        "A: product=" + options.product + "\\n",
         "A: dev=189:" + number + "\\n",
         "H: descriptors=" + hex,
     };
