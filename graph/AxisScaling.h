@@ -81,9 +81,10 @@ struct AxisScalingResult {
     std::vector<AxisLabel> valueLabels;          // six, top to bottom
     std::vector<AxisLabel> timeLabels;           // six, left to right
     // The drawn entries' points in order, joined by lines. Thinned (with rangeOf) where entries
-    // share a pixel column: only the first, the lowest, the highest and the last point stay.
-    // Drawn as separate segments, each with both end pixels, the kept points cover the pixels
-    // of all: the column's pixels between its extremes, and the same joins between columns.
+    // share a pixel column: only the first point, those of the smallest and the largest value
+    // and the last stay. Drawn as separate segments, each with both end pixels, the kept points
+    // cover the pixels of all: the column's pixels between its extremes, the same joins between
+    // columns.
     std::vector<AxisPoint> curve;
     std::optional<AxisLabel> lastValueLabel;  // the last drawn entry's text as received
 };
