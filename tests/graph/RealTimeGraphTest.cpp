@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QPainter>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -271,6 +272,58 @@ struct CurveCase {
     double to = 9999;
 };
 
+// A run as the graph receives it, and its values behind the origin entry's 0.
+struct CurveRun {
+    std::vector<MeasurementSample> samples;
+    std::vector<double> values{0.0};
+    RangeExtremes extremes;
+};
+
+CurveRun RunOf(const CurveCase& c, std::mt19937& random) {
+    CurveRun run;
+    run.extremes.Append(0.0);
+    for (int i = 1; i <= c.samples; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%.4E 0 0", ValueOf(c.run, i, random));
+        run.samples.push_back(SampleOf(line));
+        run.values.push_back(run.samples.back().ValueOf(Irradiance));
+        run.extremes.Append(run.values.back());
+    }
+    return run;
+}
+
+// The scaling of the run, asked for every entry's value; thinned with the run's extremes.
+AxisScalingResult ScalingOf(const CurveCase& c, const CurveRun& run, bool thinned) {
+    AxisScalingInputs inputs;
+    inputs.width = c.width;
+    inputs.height = c.height;
+    inputs.entryCount = run.values.size();
+    inputs.countMode = c.countMode;
+    inputs.rangeStart = c.from;
+    inputs.rangeEnd = c.to;
+    inputs.valueAt = [&run](std::uint64_t i) { return run.values[i]; };
+    inputs.textAt = [&run](std::uint64_t i) { return run.samples[i - 1].irradianceText; };
+    inputs.measureText = [](const std::string&, LabelFont) { return TextSize{}; };
+    if (thinned) {
+        inputs.rangeOf = [&run](std::uint64_t first, std::uint64_t last) {
+            return run.extremes.Of(first, last);
+        };
+    }
+    return ComputeAxisScaling(inputs);
+}
+
+// The points of each pixel column of a curve, column by column.
+std::vector<std::size_t> PointsPerColumn(const std::vector<AxisPoint>& curve) {
+    std::vector<std::size_t> counts;
+    for (std::size_t i = 0; i < curve.size(); ++i) {
+        if (i == 0 || curve[i].x != curve[i - 1].x) {
+            counts.push_back(0);
+        }
+        ++counts.back();
+    }
+    return counts;
+}
+
 // Pixel for pixel, with QPainter: a line of its own from every entry's point to the next.
 QImage EveryEntryCurve(QSize size, const std::vector<AxisPoint>& points) {
     QImage image(size, QImage::Format_RGB32);
@@ -293,9 +346,9 @@ QImage CurvePixels(const QImage& picture) {
     return mask;
 }
 
-// The graph keeps at most four points of each pixel column (first, lowest, highest, last) and
-// joins them by lines of their own; the picture has exactly the curve pixels of a line from
-// every entry to the next.
+// The graph keeps at most four points of each pixel column (first, smallest and largest value,
+// last) and joins them by lines of their own; its picture has exactly the curve pixels of a
+// line from every entry to the next.
 TEST(GraphCurve, ThinnedToFourPointsPerColumnItDrawsThePixelsOfEveryEntry) {
     const CurveCase cases[] = {
         {987, 434, 9999, Run::Noise},    {987, 434, 9999, Run::Jumps},
@@ -309,55 +362,25 @@ TEST(GraphCurve, ThinnedToFourPointsPerColumnItDrawsThePixelsOfEveryEntry) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + ", " +
                      std::to_string(c.samples) + " samples, run " +
                      std::to_string(static_cast<int>(c.run)));
-        std::vector<MeasurementSample> samples;
-        std::vector<double> values{0.0};  // the origin entry
-        RangeExtremes extremes;
-        extremes.Append(0.0);
-        for (int i = 1; i <= c.samples; ++i) {
-            char line[64];
-            std::snprintf(line, sizeof line, "%.4E 0 0", ValueOf(c.run, i, random));
-            samples.push_back(SampleOf(line));
-            values.push_back(samples.back().ValueOf(Irradiance));
-            extremes.Append(values.back());
-        }
-
-        AxisScalingInputs inputs;
-        inputs.width = c.width;
-        inputs.height = c.height;
-        inputs.entryCount = values.size();
-        inputs.countMode = c.countMode;
-        inputs.rangeStart = c.from;
-        inputs.rangeEnd = c.to;
-        inputs.valueAt = [&values](std::uint64_t i) { return values[i]; };
-        inputs.textAt = [&samples](std::uint64_t i) { return samples[i - 1].irradianceText; };
-        inputs.measureText = [](const std::string&, LabelFont) { return TextSize{}; };
-        const std::vector<AxisPoint> every = ComputeAxisScaling(inputs).curve;
-        inputs.rangeOf = [&extremes](std::uint64_t first, std::uint64_t last) {
-            return extremes.Of(first, last);
-        };
-        const std::vector<AxisPoint> thinned = ComputeAxisScaling(inputs).curve;
-        std::size_t columns = 0;
-        for (std::size_t first = 0, last = 0; first < thinned.size(); first = last) {
-            for (last = first; last < thinned.size() && thinned[last].x == thinned[first].x;) {
-                ++last;
-            }
-            EXPECT_LE(last - first, 4u) << "column " << thinned[first].x;
-            ++columns;
-        }
-        EXPECT_LE(columns, static_cast<std::size_t>(std::abs(c.width - 200) + 1));
+        const CurveRun run = RunOf(c, random);
+        const AxisScalingResult every = ScalingOf(c, run, false);
+        const std::vector<std::size_t> columns = PointsPerColumn(ScalingOf(c, run, true).curve);
+        EXPECT_LE(*std::max_element(columns.begin(), columns.end()), 4u);
+        EXPECT_LE(columns.size(), static_cast<std::size_t>(std::abs(c.width - 200) + 1));
 
         CRealTimeGraph graph;
         graph.resize(c.width, c.height);
         graph.ResetData(100, Irradiance);
-        graph.LoadEntries(samples);
+        graph.LoadEntries(run.samples);
         graph.SetRange(c.countMode, c.from, c.to);
         const QImage picture = Render(graph);
         // The last value's label covers the curve beneath it in both.
-        QImage expected = EveryEntryCurve(picture.size(), every);
-        const QString lastText = QString::fromStdString(inputs.textAt(inputs.entryCount - 1));
-        const QSize label = TextSizeOf(picture, lastText, GraphLabelFont());
-        QPainter(&expected).fillRect(
-            QRect(QPoint(every.back().x, every.back().y - label.height() / 2), label), kBackground);
+        QImage expected = EveryEntryCurve(picture.size(), every.curve);
+        const QSize label = TextSizeOf(picture, QString::fromStdString(every.lastValueLabel->text),
+                                       GraphLabelFont());
+        const AxisPoint last = every.curve.back();
+        QPainter(&expected).fillRect(QRect(QPoint(last.x, last.y - label.height() / 2), label),
+                                     kBackground);
         EXPECT_TRUE(SamePicture(CurvePixels(picture), CurvePixels(expected)));
     }
 }
