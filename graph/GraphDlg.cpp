@@ -149,7 +149,9 @@ void CGraphDlg::OnSetting() {
         rangeToEdit->setText(QString::number(rangeEnd));
     }
     setWindowTitle(ToQString(title));
+    // A window's repaint leaves out children that paint opaquely, as the graph does.
     update();
+    graphControl.update();
 }
 
 void CGraphDlg::OnStartStop() {
