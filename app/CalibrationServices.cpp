@@ -5,7 +5,7 @@
 
 #include "app/LogDlg.h"
 #include "app/Qiro7Dlg.h"
-#include "app/WaitCursor.h"
+#include "framework/WaitCursor.h"
 #include "link/Instrument.h"
 #include "res/StringTable.h"
 

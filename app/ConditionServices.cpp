@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/Qiro7Dlg.h"
-#include "app/WaitCursor.h"
+#include "framework/WaitCursor.h"
 #include "link/Instrument.h"
 #include "measure/TextRules.h"
 #include "res/StringTable.h"

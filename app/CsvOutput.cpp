@@ -2,9 +2,9 @@
 // Window thread, except the run's line writing in AppendSample.
 #include <QWidget>
 
-#include "app/MessageBoxes.h"
 #include "app/Qiro7Dlg.h"
-#include "app/WaitCursor.h"
+#include "framework/MessageBoxes.h"
+#include "framework/WaitCursor.h"
 #include "res/StringTable.h"
 
 namespace {

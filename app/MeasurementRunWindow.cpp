@@ -17,9 +17,9 @@
 #include <system_error>
 
 #include "app/Qiro7Dlg.h"
-#include "app/QtText.h"
-#include "app/ThreadHandoff.h"
-#include "app/WaitCursor.h"
+#include "framework/QtText.h"
+#include "framework/ThreadHandoff.h"
+#include "framework/WaitCursor.h"
 #include "graph/GraphDlg.h"
 #include "link/ModalInteraction.h"
 #include "measure/CreditRule.h"

@@ -3,9 +3,9 @@
 #include <array>
 #include <initializer_list>
 
-#include "app/DataExchange.h"
-#include "app/MessageBoxes.h"
-#include "app/QtText.h"
+#include "framework/DataExchange.h"
+#include "framework/MessageBoxes.h"
+#include "framework/QtText.h"
 #include "measure/AppMessages.h"
 #include "measure/RunActive.h"
 #include "res/Accelerators.h"

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "app/MeasurementConditions.h"
-#include "app/TemplateDialog.h"
 #include "app/UiState.h"
+#include "framework/TemplateDialog.h"
 #include "link/ModalInteraction.h"
 #include "measure/CsvFile.h"
 #include "measure/MeasurementWorker.h"

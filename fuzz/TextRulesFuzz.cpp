@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "app/FrameworkText.h"
 #include "app/MeasurementConditions.h"
+#include "framework/FrameworkText.h"
 #include "link/Instrument.h"
 #include "measure/CsvLine.h"
 #include "measure/MeasurementSample.h"

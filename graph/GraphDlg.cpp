@@ -7,10 +7,10 @@
 #include <climits>
 #include <cstdio>
 
-#include "app/DataExchange.h"
-#include "app/FrameworkText.h"
-#include "app/MessageBoxes.h"
-#include "app/QtText.h"
+#include "framework/DataExchange.h"
+#include "framework/FrameworkText.h"
+#include "framework/MessageBoxes.h"
+#include "framework/QtText.h"
 #include "measure/AppMessages.h"
 #include "measure/MeasurementWorker.h"
 #include "measure/TextRules.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/TemplateDialog.h"
+#include "framework/TemplateDialog.h"
 #include "graph/RealTimeGraph.h"
 #include "measure/MeasurementSample.h"
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/QtText.h"
+#include "framework/QtText.h"
 
 namespace {
 

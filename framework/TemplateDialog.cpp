@@ -1,4 +1,4 @@
-#include "app/TemplateDialog.h"
+#include "framework/TemplateDialog.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -13,9 +13,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/DataExchange.h"
-#include "app/QtText.h"
-#include "app/ThreadHandoff.h"
+#include "framework/DataExchange.h"
+#include "framework/QtText.h"
+#include "framework/ThreadHandoff.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/DialogBuilder.h"
+#include "framework/DialogBuilder.h"
 #include "res/Accelerators.h"
 
 // The commands of the OK (id 1) and cancel (id 2) buttons. Enter gives the OK command when the
