@@ -11,13 +11,13 @@
 #include <string>
 #include <thread>
 
-#include "app/MeasurementConditions.h"
 #include "app/UiState.h"
 #include "framework/TemplateDialog.h"
 #include "link/ModalInteraction.h"
 #include "measure/CsvFile.h"
 #include "measure/MeasurementWorker.h"
 #include "measure/SampleList.h"
+#include "services/MeasurementConditions.h"
 
 class CGraphDlg;
 class MeasurementRunLink;
@@ -73,10 +73,12 @@ public:
     void OnQuit();
     void OnInput();
 
-    // --- instrument and file services ----------------------------------------------------------
+    // --- instrument services with their boxes, and the file services ------------------------
+    // The full read (ConnectionServices.h), each text shown as it arrives; an InfoReadResult.
     int ReadInstrumentInfo();
     int CheckFactorText(std::string& factorText);
-    int WriteConditions();
+    // The factor text's check, the write and the re-read, each failure with its box: 1 when the
+    // window shows what the instrument reports after the write, else 0.
     int WriteConditionsAndReread();
     int CompareConditions();
     // Save's write after its checks, also the rewrite before a run: a validationMode 1 pull
@@ -126,9 +128,11 @@ private:
     void EndRunOutput();
     // The reaction to a run that the instrument aborted: reads and reports its error code.
     void ReactToMeasurementError();
-    // Runs "ERR"; on success stores the code in lastErrorCode and pushes it to the label. The
-    // code is what the read handed back, also when it failed.
-    bool ReadLastErrorCode(std::string& code);
+    // Stores the code in lastErrorCode and pushes it to the label.
+    void ShowLastErrorCode(const std::string& code);
+    // Runs "ERR" and on success shows the code. The code is what the read handed back, also
+    // when it failed.
+    bool ReadLastErrorIntoLabel(std::string& code);
     // The graph window's Start/Stop takes the caption and enabled state of "start/stop".
     void CopyStartStopToGraphWindow();
     // Start/Stop of a visible graph window reads "Start" (true) or "Stop".
