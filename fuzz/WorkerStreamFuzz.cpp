@@ -313,7 +313,8 @@ private:
     // With a clean start every line the stream delivered before the stop is a candidate; with
     // interval 0 every one of them up to the count or the stop request is a sample.
     void Samples() const {
-        const std::size_t limit = static_cast<std::size_t>(RunCountLimit(settings.measureCount));
+        const std::size_t limit =
+            static_cast<std::size_t>(RunCountLimit(settings.measureCount).value());
         Require(window.samples.size() <= limit, "more samples than the count");
         if (!settings.CleanStart()) {
             return;
