@@ -102,7 +102,12 @@ void CGraphDlg::ShowRunSamples(const std::vector<MeasurementSample>& samples) {
 }
 
 void CGraphDlg::AddRunSample(const MeasurementSample& sample, std::size_t number) {
-    if (!graphControl.AppendEntryNumber(sample, number)) {
+    AddRunSamples({sample}, number);
+}
+
+void CGraphDlg::AddRunSamples(const std::vector<MeasurementSample>& samples,
+                              std::size_t firstNumber) {
+    if (graphControl.AppendEntriesNumbered(samples, firstNumber) == 0) {
         return;
     }
     const std::string text = CountText(graphControl.GetEntryCount());

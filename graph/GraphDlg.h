@@ -4,8 +4,8 @@
 // all samples or a range of sample numbers, and starts or stops a run through the main window.
 // "Close" only hides it; the close box is greyed, Esc and Enter do nothing.
 //
-// Threads: AddRunSample may run on the measurement worker thread; everything else on the
-// window thread.
+// Threads: AddRunSample and AddRunSamples may run on any thread; everything else on the window
+// thread.
 #pragma once
 
 #include <string>
@@ -37,6 +37,8 @@ public:
     // and the count text follows on the window thread. Any thread; from another one it returns
     // once the text is set.
     void AddRunSample(const MeasurementSample& sample, std::size_t number);
+    // The same for samples numbered firstNumber, firstNumber + 1, ..., drawn with one repaint.
+    void AddRunSamples(const std::vector<MeasurementSample>& samples, std::size_t firstNumber);
     // "Start" when start is true, else "Stop".
     void SetStartCaption(bool start);
     void ShowGraphWindow(bool show);
