@@ -220,6 +220,12 @@ void CTemplateDialog::InvokeOnWindowThread(const std::function<void()>& action) 
     TakeOver();
 }
 
+void CTemplateDialog::SendAppMessage(unsigned message) {
+    InvokeOnWindowThread([this, message] { OnAppMessage(message); });
+}
+
+void CTemplateDialog::OnAppMessage(unsigned) {}
+
 void CTemplateDialog::setVisible(bool visible) {
     if (visible && !initialized) {
         initialized = true;

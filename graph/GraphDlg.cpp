@@ -12,7 +12,6 @@
 #include "framework/MessageBoxes.h"
 #include "framework/QtText.h"
 #include "measure/AppMessages.h"
-#include "measure/MeasurementWorker.h"
 #include "measure/TextRules.h"
 #include "res/Accelerators.h"
 #include "res/DialogTemplates.h"
@@ -159,7 +158,7 @@ void CGraphDlg::OnSetting() {
 
 void CGraphDlg::OnStartStop() {
     UpdateData(true);
-    if (auto* mainWindow = dynamic_cast<MeasurementWindow*>(parentWidget())) {
+    if (auto* mainWindow = qobject_cast<CTemplateDialog*>(parentWidget())) {
         mainWindow->SendAppMessage(WM_APP_TOGGLE_MEAS);
     }
 }

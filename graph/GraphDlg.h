@@ -24,7 +24,7 @@ class CGraphDlg : public CTemplateDialog {
 
 public:
     // Created hidden; the framework initialises the window when it is first shown. "Start/Stop"
-    // goes to parent as WM_APP_TOGGLE_MEAS when parent is a MeasurementWindow (the main window).
+    // goes to parent as WM_APP_TOGGLE_MEAS when parent is a template dialog (the main window).
     explicit CGraphDlg(QWidget* parent);
     ~CGraphDlg() override;
 
