@@ -37,22 +37,22 @@ bool HoldsRowsOnly(const QTextDocument& document, std::size_t rows) {
            document.lastBlock().text().isEmpty();
 }
 
-// The new records as rows at the end, and as many of the oldest rows dropped: only those rows
-// are laid out again.
+// The new records as rows at the end and as many of the oldest rows dropped, in one edit.
+// Cursors placed by position lay nothing out; the box lays out again only the rows it shows.
 void AppendRows(QTextDocument& document, std::span<const MeasurementSample> records,
                 std::size_t dropOldest) {
-    QTextCursor cursor(&document);
-    cursor.beginEditBlock();
-    cursor.movePosition(QTextCursor::End);
     QString rows;
     for (const MeasurementSample& record : records) {
         rows += ToQString(record.rawLine) + QLatin1Char('\n');
     }
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    cursor.setPosition(document.characterCount() - 1);
     cursor.insertText(rows);
     if (dropOldest != 0) {
-        cursor.movePosition(QTextCursor::Start);
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
-                            static_cast<int>(dropOldest));
+        cursor.setPosition(0);
+        cursor.setPosition(document.findBlockByNumber(static_cast<int>(dropOldest)).position(),
+                           QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
     cursor.endEditBlock();
@@ -88,7 +88,14 @@ void ShowNewestRows(CQiro7Dlg& window, std::span<const MeasurementSample> fresh,
 
 }  // namespace
 
+// The box shows nothing but the instrument's numbers: plain Latin text, which lays out the same
+// without the shaping engine and much faster.
 RunDisplay::RunDisplay(CQiro7Dlg& mainWindow) : window(mainWindow) {
+    if (QWidget* box = window.Control(IDC_RECEIVED)) {
+        QFont font = box->font();
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        box->setFont(font);
+    }
     refresh.setSingleShot(true);
     QObject::connect(&refresh, &QTimer::timeout, [this] { ShowArrived(); });
 }
