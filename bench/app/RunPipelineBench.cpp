@@ -82,7 +82,14 @@ public:
         InstallUsbDriver(nullptr);
     }
 
-    bool Connected() const { return window.IsControlEnabled(IDC_REFRESH); }
+    // False, with the benchmark skipped, when the connect failed.
+    bool Connected(benchmark::State& state) const {
+        if (!window.IsControlEnabled(IDC_REFRESH)) {
+            state.SkipWithError("the connect failed");
+            return false;
+        }
+        return true;
+    }
 
     CQiro7Dlg window;
 
@@ -92,8 +99,7 @@ private:
 
 void BM_RunAtIntervalZero(benchmark::State& state) {
     RunBench bench(SimulatedInstrument::ClockMode::Fast, state.range(0) != 0);
-    if (!bench.Connected()) {
-        state.SkipWithError("the connect failed");
+    if (!bench.Connected(state)) {
         return;
     }
     CQiro7Dlg& window = bench.window;
@@ -127,8 +133,7 @@ BENCHMARK(BM_RunAtIntervalZero)
 
 void BM_TenHertzRun(benchmark::State& state) {
     RunBench bench(SimulatedInstrument::ClockMode::Real, state.range(0) != 0);
-    if (!bench.Connected()) {
-        state.SkipWithError("the connect failed");
+    if (!bench.Connected(state)) {
         return;
     }
     CQiro7Dlg& window = bench.window;
