@@ -14,6 +14,7 @@
 #include <memory>
 #include <thread>
 
+#include "measure/CreditRule.h"  // kUnlimitedCount
 #include "measure/MeasurementSample.h"
 
 class CsvFile;
@@ -22,14 +23,14 @@ class SampleList;
 
 struct RunSettings {
     int intervalSeconds = 0;  // 0 to 999; 0 keeps every line
-    // Samples to keep: 1 to 9999; 0 for 9,999; kUnlimitedCount (CreditRule.h) until stopped.
+    // Samples to keep: 1 to 9999; 0 for 9,999; kUnlimitedCount until stopped.
     int measureCount = 0;
     int averagingIndex = 0;  // the instrument's averaging number minus 1
 };
 
 // Where a run keeps its samples besides handing them to its sink; both optional. The caller owns
-// them and leaves them to the worker from Start until the sink's end message (or, once the sink
-// stops waiting for its caller, until Wait) has returned.
+// them. The worker writes them from Start until it sends its end message and never after, so the
+// caller may close or read them while the sink handles that message, or once Wait has returned.
 struct RunRecords {
     SampleList* samples = nullptr;  // every accepted sample appended in order
     CsvFile* csvFile = nullptr;     // every accepted sample's CSV line written and flushed
