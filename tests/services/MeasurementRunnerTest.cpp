@@ -68,10 +68,12 @@ TEST(MeasurementRunner, AnUnlimitedRunGoesPastTheWindowsLimitUntilStoppedAndKeep
     for (std::size_t i = 0; i < sink->numbers.size(); ++i) {
         ASSERT_EQ(sink->numbers[i], i + 1);
     }
-    std::ifstream written(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(written),
-                            std::istreambuf_iterator<char>()};
-    EXPECT_EQ(bytes, sink->csv);
+    {
+        std::ifstream written(path, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(written),
+                                std::istreambuf_iterator<char>()};
+        EXPECT_EQ(bytes, sink->csv);
+    }
     EXPECT_EQ(sink->messages, (std::vector<unsigned>{WM_APP_MEAS_STOPPING, WM_APP_MEAS_DONE}));
 
     std::filesystem::remove(path);
