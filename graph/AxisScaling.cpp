@@ -114,8 +114,8 @@ std::vector<double> SpanValues(const AxisScalingInputs& inputs, const AxisSpan& 
     return values;
 }
 
-double RangeTopOf(const std::vector<double>& values) {
-    const double yMax = kHeadroom * *std::max_element(values.begin(), values.end());
+double RangeTopOf(double largest) {
+    const double yMax = kHeadroom * largest;
     return yMax == 0.0 ? kTopWhenAllZero : yMax;
 }
 
@@ -158,14 +158,72 @@ void PlaceTimeLabels(const Frame& frame, const AxisScalingInputs& inputs, const 
     }
 }
 
-void PlaceCurve(const Frame& frame, const std::vector<double>& values, double yMax,
-                AxisScalingResult& result) {
+int CurveX(const Frame& frame, std::uint64_t index, double intervals) {
+    return Pixel(kLeft + (static_cast<double>(index) / intervals) * frame.plotWidth);
+}
+
+int CurveY(const Frame& frame, double value, double yMax) {
+    const double y = frame.plotHeight * (1 - (value - kMin) / (yMax - kMin));
+    return Pixel(std::trunc(y) - frame.top);
+}
+
+void PlaceEveryPoint(const Frame& frame, const std::vector<double>& values, double yMax,
+                     AxisScalingResult& result) {
     const double n = static_cast<double>(values.size() - 1);
     result.curve.reserve(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
-        const double x = kLeft + (static_cast<double>(i) / n) * frame.plotWidth;
-        const double y = frame.plotHeight * (1 - (values[i] - kMin) / (yMax - kMin));
-        result.curve.push_back({Pixel(x), Pixel(std::trunc(y) - frame.top)});
+        result.curve.push_back({CurveX(frame, i, n), CurveY(frame, values[i], yMax)});
+    }
+}
+
+// The last span entry in the pixel column of entry `first`. Columns follow the entries in
+// order: a guess from the mapping run backwards, stepped back into the column if rounding put
+// it past the end, then doubling steps forward and halving the gap find the end exactly.
+std::uint64_t LastInColumn(const Frame& frame, std::uint64_t first, std::uint64_t n, int x) {
+    const double intervals = static_cast<double>(n);
+    const auto inColumn = [&](std::uint64_t i) {
+        return i <= n && CurveX(frame, i, intervals) == x;
+    };
+    std::uint64_t last = first;
+    if (frame.plotWidth > 0) {
+        const double guess = (x + 1 - kLeft) * intervals / frame.plotWidth;
+        last = std::max(first, static_cast<std::uint64_t>(std::clamp(guess, 0.0, intervals)));
+        while (!inColumn(last)) {
+            --last;
+        }
+    }
+    std::uint64_t step = 1;
+    while (inColumn(last + step)) {
+        last += step;
+        step *= 2;
+    }
+    std::uint64_t beyond = last + step;
+    while (beyond - last > 1) {
+        const std::uint64_t middle = last + (beyond - last) / 2;
+        (inColumn(middle) ? last : beyond) = middle;
+    }
+    return last;
+}
+
+// A y that falls with the value (or rises, when yMax is negative) puts a column's extreme
+// pixels at its extreme values.
+void PlaceThinnedCurve(const Frame& frame, const AxisScalingInputs& inputs, const AxisSpan& span,
+                       double yMax, AxisScalingResult& result) {
+    const std::uint64_t n = span.intervals;
+    for (std::uint64_t first = 0; first <= n;) {
+        const int x = CurveX(frame, first, static_cast<double>(n));
+        const std::uint64_t last = LastInColumn(frame, first, n, x);
+        const auto pointOf = [&](double value) { return AxisPoint{x, CurveY(frame, value, yMax)}; };
+        result.curve.push_back(pointOf(inputs.valueAt(span.start + first)));
+        if (last - first >= 2) {
+            const ValueRange range = inputs.rangeOf(span.start + first, span.start + last);
+            result.curve.push_back(pointOf(range.smallest));
+            result.curve.push_back(pointOf(range.largest));
+        }
+        if (last > first) {
+            result.curve.push_back(pointOf(inputs.valueAt(span.start + last)));
+        }
+        first = last + 1;
     }
 }
 
@@ -189,12 +247,18 @@ AxisScalingResult ComputeAxisScaling(const AxisScalingInputs& inputs) {
     if (!result.span) {
         return result;
     }
-    const std::vector<double> values = SpanValues(inputs, *result.span);
-    result.yMax = RangeTopOf(values);
+    const AxisSpan& span = *result.span;
+    if (inputs.rangeOf) {
+        result.yMax = RangeTopOf(inputs.rangeOf(span.start, span.start + span.intervals).largest);
+        PlaceThinnedCurve(frame, inputs, span, result.yMax, result);
+    } else {
+        const std::vector<double> values = SpanValues(inputs, span);
+        result.yMax = RangeTopOf(*std::max_element(values.begin(), values.end()));
+        PlaceEveryPoint(frame, values, result.yMax, result);
+    }
     PlaceValueLabels(frame, inputs, result.yMax, result);
-    PlaceTimeLabels(frame, inputs, *result.span, result);
-    PlaceCurve(frame, values, result.yMax, result);
-    PlaceLastValueLabel(inputs, *result.span, result);
+    PlaceTimeLabels(frame, inputs, span, result);
+    PlaceLastValueLabel(inputs, span, result);
     return result;
 }
 

@@ -36,6 +36,12 @@ struct AxisLabel {
     LabelFont font = LabelFont::Label;
 };
 
+// The smallest and largest of some values.
+struct ValueRange {
+    double smallest = 0.0;
+    double largest = 0.0;
+};
+
 struct AxisScalingInputs {
     int width = 0;  // client size in pixels, y growing downward
     int height = 0;
@@ -48,6 +54,10 @@ struct AxisScalingInputs {
     // Value and text of list entry i for the selected data type; asked only for drawn entries.
     std::function<double(std::uint64_t)> valueAt;
     std::function<std::string(std::uint64_t)> textAt;
+    // Optional: the smallest and largest value of list entries first to last, both drawn. With
+    // it the scaling asks for a few values per pixel column only and thins the curve (below);
+    // without it every drawn entry's value is asked for and every point kept.
+    std::function<ValueRange(std::uint64_t first, std::uint64_t last)> rangeOf;
     // Width and height in pixels of a text drawn in the given font.
     std::function<TextSize(const std::string&, LabelFont)> measureText;
 };
@@ -70,8 +80,13 @@ struct AxisScalingResult {
     AxisLabel closingLabel;                      // "]"
     std::vector<AxisLabel> valueLabels;          // six, top to bottom
     std::vector<AxisLabel> timeLabels;           // six, left to right
-    std::vector<AxisPoint> curve;                // one point per drawn entry, joined by lines
-    std::optional<AxisLabel> lastValueLabel;     // the last drawn entry's text as received
+    // The drawn entries' points in order, joined by lines. Thinned (with rangeOf) where entries
+    // share a pixel column: only the first point, those of the smallest and the largest value
+    // and the last stay. Drawn as separate segments, each with both end pixels, the kept points
+    // cover the pixels of all: the column's pixels between its extremes, the same joins between
+    // columns.
+    std::vector<AxisPoint> curve;
+    std::optional<AxisLabel> lastValueLabel;  // the last drawn entry's text as received
 };
 
 AxisScalingResult ComputeAxisScaling(const AxisScalingInputs& inputs);

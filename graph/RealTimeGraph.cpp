@@ -1,13 +1,14 @@
 #include "graph/RealTimeGraph.h"
 
-#include <QFontMetrics>
+#include <QLine>
+#include <QPaintEngine>
 #include <QPainter>
-#include <QPolygon>
 #include <QThread>
-#include <cmath>
 #include <limits>
+#include <optional>
+#include <span>
 
-#include "app/QtText.h"
+#include "graph/PixelLines.h"
 
 namespace {
 
@@ -17,18 +18,7 @@ const QColor kCurveColor(192, 0, 0);
 constexpr const char* kFontFace = "MS UI Gothic";
 constexpr double kLabelPointSize = 10.0;
 constexpr double kSmallPointSize = 6.0;
-
-MeasurementSample CopyOf(const MeasurementSample& sample) {
-    MeasurementSample copy;
-    copy.Parse(sample.rawLine);
-    return copy;
-}
-
-MeasurementSample OriginEntry() {
-    MeasurementSample origin;
-    origin.Parse("0 0 0");
-    return origin;
-}
+constexpr int kDataTypes = 3;
 
 QFont PointSizeFont(double pointSize) {
     QFont font(QString::fromLatin1(kFontFace));
@@ -41,8 +31,83 @@ QPen SolidPen(const QColor& color) {
     return QPen(color, 1, Qt::SolidLine);
 }
 
-int DotsPerMeter(int dotsPerInch) {
-    return static_cast<int>(std::lround(dotsPerInch / 0.0254));
+// Where lines may go straight into the pixels: the painter paints on a 32-bit image nobody
+// else shares (an image of its own, or the window's image when it paints the widget), moved by
+// whole pixels only, clipped to one rectangle at most, opaquely.
+std::optional<PixelBuffer> DirectPixels(QPainter& painter, const QColor& color) {
+    QPaintEngine* engine = painter.paintEngine();
+    QPaintDevice* device = engine != nullptr ? engine->paintDevice() : nullptr;
+    if (device == nullptr || device->devType() != QInternal::Image || color.alpha() != 255 ||
+        painter.hasClipping() || engine->systemClip().rectCount() > 1 || painter.opacity() != 1.0 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver) {
+        return std::nullopt;
+    }
+    const QTransform transform = painter.deviceTransform();
+    const QPoint origin(static_cast<int>(transform.dx()), static_cast<int>(transform.dy()));
+    if (transform.type() > QTransform::TxTranslate || origin.x() != transform.dx() ||
+        origin.y() != transform.dy()) {
+        return std::nullopt;
+    }
+    auto* image = static_cast<QImage*>(device);
+    const QImage::Format format = image->format();
+    if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+         format != QImage::Format_ARGB32_Premultiplied) ||
+        !image->isDetached()) {
+        return std::nullopt;
+    }
+    QRect clip = image->rect();
+    if (!engine->systemClip().isEmpty()) {
+        clip &= engine->systemClip().boundingRect();
+    }
+    return PixelBuffer{reinterpret_cast<std::uint32_t*>(image->bits()),
+                       static_cast<int>(image->bytesPerLine() / 4),
+                       image->width(),
+                       image->height(),
+                       {origin.x(), origin.y()},
+                       {clip.left(), clip.top()},
+                       {clip.right(), clip.bottom()}};
+}
+
+QLine LineOf(AxisPoint from, AxisPoint to) {
+    return QLine(from.x, from.y, to.x, to.y);
+}
+
+void PaintLines(QPainter& painter, const QPen& pen, const std::vector<QLine>& lines) {
+    painter.setPen(pen);
+    painter.drawLines(lines.data(), static_cast<int>(lines.size()));
+}
+
+// Solid 1-pixel lines, each on its own: written straight into the image where the painter
+// allows it, with the pixels the painter would give them.
+void DrawLines(QPainter& painter, const QPen& pen, std::span<const AxisSegment> lines) {
+    if (const auto pixels = DirectPixels(painter, pen.color())) {
+        for (const AxisSegment& line : lines) {
+            DrawPixelLine(*pixels, pen.color().rgba(), line.from, line.to);
+        }
+        return;
+    }
+    std::vector<QLine> painted;
+    for (const AxisSegment& line : lines) {
+        painted.push_back(LineOf(line.from, line.to));
+    }
+    PaintLines(painter, pen, painted);
+}
+
+// The same for each point joined to the next.
+void DrawJoinedLines(QPainter& painter, const QPen& pen, const std::vector<AxisPoint>& points) {
+    if (const auto pixels = DirectPixels(painter, pen.color())) {
+        DrawPixelLines(*pixels, pen.color().rgba(), points);
+        return;
+    }
+    std::vector<QLine> painted;
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        painted.push_back(LineOf(points[i - 1], points[i]));
+    }
+    PaintLines(painter, pen, painted);
+}
+
+double ValueOfType(const std::array<double, kDataTypes>& values, int type) {
+    return type >= 0 && type < kDataTypes ? values[static_cast<std::size_t>(type)] : 0.0;
 }
 
 }  // namespace
@@ -50,7 +115,8 @@ int DotsPerMeter(int dotsPerInch) {
 CRealTimeGraph::CRealTimeGraph(QWidget* parent)
     : QWidget(parent),
       labelFont(PointSizeFont(kLabelPointSize)),
-      smallFont(PointSizeFont(kSmallPointSize)) {
+      smallFont(PointSizeFont(kSmallPointSize)),
+      labelTexts(labelFont, smallFont) {
     SetColors(kBackColor, kGridColor, kCurveColor);
     // Every paint covers the whole control, so nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -58,22 +124,45 @@ CRealTimeGraph::CRealTimeGraph(QWidget* parent)
 
 CRealTimeGraph::~CRealTimeGraph() = default;
 
+// A copy parsed anew from the line, so nothing is shared with the caller's list.
+CRealTimeGraph::Entry CRealTimeGraph::EntryOf(const MeasurementSample& sample) {
+    Entry entry;
+    entry.sample.Parse(sample.rawLine);
+    for (int type = 0; type < kDataTypes; ++type) {
+        entry.values[static_cast<std::size_t>(type)] = entry.sample.ValueOf(type);
+    }
+    return entry;
+}
+
+CRealTimeGraph::Entry CRealTimeGraph::OriginEntry() {
+    MeasurementSample origin;
+    origin.Parse("0 0 0");
+    return EntryOf(origin);
+}
+
 void CRealTimeGraph::ResetData(double runIntervalMs, int selectedDataType) {
     intervalMs = runIntervalMs;
     dataType = selectedDataType;
     const std::lock_guard lock(entriesMutex);
     entries.clear();
-    entries.push_back(OriginEntry());
+    extremes.Clear();
+    extremesType = dataType;
+    AppendLocked(OriginEntry());
 }
 
 void CRealTimeGraph::LoadEntries(const std::vector<MeasurementSample>& samples) {
+    std::vector<Entry> loaded;
+    loaded.reserve(samples.size());
+    for (const MeasurementSample& sample : samples) {
+        loaded.push_back(EntryOf(sample));
+    }
     {
         const std::lock_guard lock(entriesMutex);
         entries.clear();
-        entries.reserve(samples.size() + 1);
-        entries.push_back(OriginEntry());
-        for (const MeasurementSample& sample : samples) {
-            entries.push_back(CopyOf(sample));
+        extremes.Clear();
+        AppendLocked(OriginEntry());
+        for (Entry& entry : loaded) {
+            AppendLocked(std::move(entry));
         }
     }
     RequestRepaint();
@@ -84,16 +173,42 @@ void CRealTimeGraph::AppendEntry(const MeasurementSample& sample) {
 }
 
 bool CRealTimeGraph::AppendEntryNumber(const MeasurementSample& sample, std::size_t number) {
-    MeasurementSample copy = CopyOf(sample);
+    return AppendEntriesNumbered({sample}, number) != 0;
+}
+
+std::size_t CRealTimeGraph::AppendEntriesNumbered(const std::vector<MeasurementSample>& samples,
+                                                  std::size_t firstNumber) {
+    std::size_t appended = 0;
     {
         const std::lock_guard lock(entriesMutex);
-        if (entries.size() > number) {
-            return false;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            if (entries.size() <= firstNumber + i) {
+                AppendLocked(EntryOf(samples[i]));
+                ++appended;
+            }
         }
-        entries.push_back(std::move(copy));
     }
-    RequestRepaint();
-    return true;
+    if (appended != 0) {
+        RequestRepaint();
+    }
+    return appended;
+}
+
+void CRealTimeGraph::AppendLocked(Entry entry) {
+    extremes.Append(ValueOfType(entry.values, extremesType));
+    entries.push_back(std::move(entry));
+}
+
+// The extremes hold the values of one data type; a paint of another starts them over.
+void CRealTimeGraph::FollowDataType() {
+    if (extremesType == dataType) {
+        return;
+    }
+    extremesType = dataType;
+    extremes.Clear();
+    for (const Entry& entry : entries) {
+        extremes.Append(ValueOfType(entry.values, extremesType));
+    }
 }
 
 void CRealTimeGraph::SetRange(int mode, double from, double to) {
@@ -124,48 +239,31 @@ void CRealTimeGraph::DrawGraph(QPainter& painter, int width, int height) {
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setFont(labelFont);
     painter.setPen(gridPen);
-    const AxisScalingResult scaling = ComputeScaling(painter, width, height);
+    labelTexts.UseDevice(*painter.device());
+    const AxisScalingResult scaling = ComputeScaling(width, height);
     DrawFrame(painter, width, height, scaling);
     if (scaling.span) {
         for (const AxisLabel& label : scaling.valueLabels) {
-            DrawLabel(painter, label);
+            labelTexts.Draw(painter, label, backColor);
         }
         for (const AxisLabel& label : scaling.timeLabels) {
-            DrawLabel(painter, label);
+            labelTexts.Draw(painter, label, backColor);
         }
-        QPolygon curve;
-        curve.reserve(static_cast<qsizetype>(scaling.curve.size()));
-        for (const AxisPoint& point : scaling.curve) {
-            curve.append(QPoint(point.x, point.y));
-        }
-        painter.setPen(curvePen);
-        painter.drawPolyline(curve);
-        DrawLabel(painter, *scaling.lastValueLabel);
+        DrawJoinedLines(painter, curvePen, scaling.curve);
+        labelTexts.Draw(painter, *scaling.lastValueLabel, backColor);
     }
     painter.restore();
 }
 
+// Qt paints widgets into their window's image and shows it in one go: that is the off-screen
+// picture, so the graph is drawn straight into it.
 void CRealTimeGraph::paintEvent(QPaintEvent*) {
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize();
-    if (offscreen.size() != pixels) {
-        offscreen = QImage(pixels, QImage::Format_RGB32);
-    }
-    offscreen.setDevicePixelRatio(ratio);
-    // Fonts come out in the size the screen would give them.
-    offscreen.setDotsPerMeterX(DotsPerMeter(logicalDpiX()));
-    offscreen.setDotsPerMeterY(DotsPerMeter(logicalDpiY()));
-    {
-        QPainter memory(&offscreen);
-        DrawGraph(memory, width(), height());
-    }
-    QPainter(this).drawImage(0, 0, offscreen);
+    QPainter painter(this);
+    DrawGraph(painter, width(), height());
 }
 
-// The list is read only here, under the lock: values, the last text and nothing else.
-AxisScalingResult CRealTimeGraph::ComputeScaling(QPainter& painter, int width, int height) {
-    const QFontMetrics labelMetrics(labelFont, painter.device());
-    const QFontMetrics smallMetrics(smallFont, painter.device());
+// The list is read only here, under the lock: a few values per pixel column, the last text.
+AxisScalingResult CRealTimeGraph::ComputeScaling(int width, int height) {
     AxisScalingInputs inputs;
     inputs.width = width;
     inputs.height = height;
@@ -174,13 +272,16 @@ AxisScalingResult CRealTimeGraph::ComputeScaling(QPainter& painter, int width, i
     inputs.rangeEnd = rangeTo;
     inputs.intervalMs = intervalMs;
     inputs.unitText = UnitTextOf(dataType);
-    inputs.valueAt = [this](std::uint64_t i) { return entries[i].ValueOf(dataType); };
-    inputs.textAt = [this](std::uint64_t i) { return entries[i].TextOf(dataType); };
-    inputs.measureText = [&](const std::string& text, LabelFont font) {
-        const QFontMetrics& metrics = font == LabelFont::Small ? smallMetrics : labelMetrics;
-        return TextSize{metrics.horizontalAdvance(ToQString(text)), metrics.height()};
+    inputs.valueAt = [this](std::uint64_t i) { return extremes.At(i); };
+    inputs.rangeOf = [this](std::uint64_t first, std::uint64_t last) {
+        return extremes.Of(first, last);
+    };
+    inputs.textAt = [this](std::uint64_t i) { return entries[i].sample.TextOf(dataType); };
+    inputs.measureText = [this](const std::string& text, LabelFont font) {
+        return labelTexts.SizeOf(text, font);
     };
     const std::lock_guard lock(entriesMutex);
+    FollowDataType();
     inputs.entryCount = entries.size();
     return ComputeAxisScaling(inputs);
 }
@@ -188,31 +289,12 @@ AxisScalingResult CRealTimeGraph::ComputeScaling(QPainter& painter, int width, i
 void CRealTimeGraph::DrawFrame(QPainter& painter, int width, int height,
                                const AxisScalingResult& scaling) {
     painter.fillRect(0, 0, width, height, backColor);
-    for (const auto& lines : {scaling.horizontalLines, scaling.verticalLines}) {
-        for (const AxisSegment& line : lines) {
-            painter.drawLine(line.from.x, line.from.y, line.to.x, line.to.y);
-        }
+    DrawLines(painter, gridPen, scaling.horizontalLines);
+    DrawLines(painter, gridPen, scaling.verticalLines);
+    for (const AxisLabel* label : {&scaling.timeUnitLabel, &scaling.unitLabel,
+                                   &scaling.superscriptLabel, &scaling.closingLabel}) {
+        labelTexts.Draw(painter, *label, backColor);
     }
-    DrawLabel(painter, scaling.timeUnitLabel);
-    DrawLabel(painter, scaling.unitLabel);
-    DrawLabel(painter, scaling.superscriptLabel);
-    DrawLabel(painter, scaling.closingLabel);
-}
-
-// Black text on a box of the background colour, so a label covers the grid beneath it.
-void CRealTimeGraph::DrawLabel(QPainter& painter, const AxisLabel& label) {
-    const QFont& font = label.font == LabelFont::Small ? smallFont : labelFont;
-    painter.setFont(font);
-    const QFontMetrics metrics(font, painter.device());
-    const QString text = ToQString(label.text);
-    const QPoint topLeft(label.topLeft.x, label.topLeft.y);
-    painter.fillRect(QRect(topLeft, QSize(metrics.horizontalAdvance(text), metrics.height())),
-                     backColor);
-    const QPen pen = painter.pen();
-    painter.setPen(Qt::black);
-    painter.drawText(topLeft + QPoint(0, metrics.ascent()), text);
-    painter.setPen(pen);
-    painter.setFont(labelFont);
 }
 
 void CRealTimeGraph::RequestRepaint() {

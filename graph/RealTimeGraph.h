@@ -1,23 +1,28 @@
 // CRealTimeGraph: the graph window's drawing surface (control 1093). It keeps a copy of the
-// run's samples of its own, led by the origin entry "0 0 0", and draws one quantity of them
-// against time, double-buffered: every paint builds the whole picture off screen from
-// ComputeAxisScaling and copies it to the widget in one go.
+// run's samples of its own, led by the origin entry "0 0 0", with each entry's values taken
+// as numbers once, when it arrives, and draws one quantity of them against time. Every paint
+// builds the whole picture from ComputeAxisScaling in the window's off-screen image, which Qt
+// shows in one go. A paint asks for a few values per pixel column only (the extremes of a
+// column's entries come from RangeExtremes), so it costs in proportion to the width, not to the
+// number of entries.
 //
-// Threads: AppendEntry, AppendEntryNumber and GetEntryCount may be called from any thread (the
-// measurement worker may append); everything else runs on the window thread. One mutex guards
+// Threads: the appends and GetEntryCount may be called from any thread; everything else runs
+// on the window thread. One mutex guards
 // the entry list, so a paint never sees it change and an append never runs inside a reload.
 #pragma once
 
 #include <QColor>
 #include <QFont>
-#include <QImage>
 #include <QPen>
 #include <QWidget>
+#include <array>
 #include <cstddef>
 #include <mutex>
 #include <vector>
 
 #include "graph/AxisScaling.h"
+#include "graph/LabelTexts.h"
+#include "graph/RangeExtremes.h"
 #include "measure/MeasurementSample.h"
 
 class QPainter;
@@ -38,6 +43,10 @@ public:
     // Any thread: the same for the sample that follows `number - 1` received ones; nothing
     // when the list holds `number` received samples or more already. True when appended.
     bool AppendEntryNumber(const MeasurementSample& sample, std::size_t number);
+    // Any thread: the same for samples numbered firstNumber, firstNumber + 1, ..., with one
+    // repaint request for all. How many were appended.
+    std::size_t AppendEntriesNumbered(const std::vector<MeasurementSample>& samples,
+                                      std::size_t firstNumber);
     // No repaint: the caller asks for one when it has set everything.
     void SetRange(int mode, double from, double to);
     void SetDataType(int selectedDataType);
@@ -52,10 +61,20 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    AxisScalingResult ComputeScaling(QPainter& painter, int width, int height);
+    struct Entry {
+        MeasurementSample sample;      // the texts, for the last-value label
+        std::array<double, 3> values;  // by data type
+    };
+    static Entry EntryOf(const MeasurementSample& sample);
+    static Entry OriginEntry();
+
+    // With entriesMutex held.
+    void AppendLocked(Entry entry);
+    void FollowDataType();
+
+    AxisScalingResult ComputeScaling(int width, int height);
     // Background, grid and the fixed labels.
     void DrawFrame(QPainter& painter, int width, int height, const AxisScalingResult& scaling);
-    void DrawLabel(QPainter& painter, const AxisLabel& label);
     void RequestRepaint();
 
     double rangeFrom = 0.0;
@@ -65,7 +84,10 @@ private:
     int dataType = Irradiance;
 
     mutable std::mutex entriesMutex;
-    std::vector<MeasurementSample> entries;  // guarded by entriesMutex
+    std::vector<Entry> entries;  // guarded by entriesMutex
+    // The values of the data type last drawn, entry by entry; guarded by entriesMutex.
+    RangeExtremes extremes;
+    int extremesType = Irradiance;
 
     QPen gridPen;
     QPen curvePen;
@@ -74,5 +96,5 @@ private:
     QColor curveColor;
     QFont labelFont;
     QFont smallFont;
-    QImage offscreen;  // window thread; kept between paints of the same size
+    LabelTexts labelTexts;  // window thread
 };

@@ -21,9 +21,9 @@ work="${prefix}.work"
 packages=(cmake ninja-build dpkg-dev xz-utils g++-mingw-w64-x86-64-posix
           qt6-base-dev qt6-base-dev-tools)
 
-# Everything the windows need and nothing else: no OpenGL, SQL, network, D-Bus, printing,
-# XML, concurrent, testlib or Vulkan. The tablet events need a header that the Debian source
-# leaves out, and dynamic GL does not compile in this version once OpenGL is off.
+# Everything the windows and their tests need and nothing else: no OpenGL, SQL, network,
+# D-Bus, printing, XML, concurrent or Vulkan. The tablet events need a header that the Debian
+# source leaves out, and dynamic GL does not compile in this version once OpenGL is off.
 configure_options=(
     -DBUILD_SHARED_LIBS=OFF
     -DCMAKE_BUILD_TYPE=Release
@@ -33,7 +33,7 @@ configure_options=(
     -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF
     -DFEATURE_opengl=OFF -DFEATURE_dynamicgl=OFF -DFEATURE_vulkan=OFF
     -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF
-    -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_testlib=OFF
+    -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
     -DFEATURE_tabletevent=OFF
 )
 stamp_text="qt ${debian_version} x86_64-w64-mingw32-posix ${configure_options[*]}"
@@ -82,7 +82,7 @@ fetch_source() {
     (cd "$work/source" &&
         apt-get "${apt_options[@]}" -qq source --download-only "qt6-base=$debian_version" </dev/null)
     say "unpacking with Debian's patches"
-    (cd "$work/source" && dpkg-source -x --no-check qt6-base_*.dsc qtbase >/dev/null)
+    (cd "$work/source" && dpkg-source -x --no-check qt6-base_*.dsc qtbase >"$work/unpack.log" 2>&1)
 }
 
 configure_qt() {

@@ -9,6 +9,8 @@ build_dir="${QIRO7_BUILD_DIR:-$root/build}"
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+    # graph_bench's QtCharts peer; Qt Charts' CMake files need Qt OpenGL's, packaged apart
+    qt6-charts-dev libqt6opengl6-dev
     xvfb xauth xdotool fonts-dejavu-core locales
     umockdev libumockdev-dev dbus-daemon at-spi2-core
     clang libclang-rt-14-dev

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "graph/AxisScaling.h"
+#include "graph/RangeExtremes.h"
 #include "measure/MeasurementSample.h"
 
 namespace {
@@ -59,5 +60,23 @@ void BM_AxisScalingTenThousandValues(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_AxisScalingTenThousandValues)->Unit(benchmark::kMicrosecond);
+
+// The same values with their run extremes at hand, as the graph asks: a few values per pixel
+// column and a curve of at most four points per column.
+void BM_AxisScalingTenThousandThinned(benchmark::State& state) {
+    RangeExtremes extremes;
+    for (std::size_t i = 0; i < kEntries; ++i) {
+        extremes.Append(static_cast<double>(i % 97) * 0.025);
+    }
+    AxisScalingInputs inputs = InputsFor([&extremes](std::uint64_t i) { return extremes.At(i); },
+                                         [](std::uint64_t) { return std::string("2.400E+00"); });
+    inputs.rangeOf = [&extremes](std::uint64_t first, std::uint64_t last) {
+        return extremes.Of(first, last);
+    };
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ComputeAxisScaling(inputs));
+    }
+}
+BENCHMARK(BM_AxisScalingTenThousandThinned)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "graph/RangeExtremes.h"
 
 void PrintTo(const AxisPoint& point, std::ostream* out) {
     *out << '(' << point.x << ", " << point.y << ')';
@@ -333,6 +337,32 @@ TEST(AxisScaling, UnitTextFollowsTheDataType) {
     };
     for (const auto& [dataType, text] : cases) {
         EXPECT_EQ(UnitTextOf(dataType), text) << "type " << dataType;
+    }
+}
+
+// Every run of lists whose lengths cross several powers of two, against a plain scan.
+TEST(RangeExtremes, GiveTheSmallestAndLargestOfEveryRun) {
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> value(-5.0, 5.0);
+    RangeExtremes extremes;
+    for (const std::size_t size : {70u, 1u, 33u}) {
+        extremes.Clear();
+        std::vector<double> values;
+        for (std::size_t i = 0; i < size; ++i) {
+            values.push_back(value(random));
+            extremes.Append(values.back());
+        }
+        ASSERT_EQ(extremes.Size(), size);
+        for (std::size_t first = 0; first < size; ++first) {
+            EXPECT_EQ(extremes.At(first), values[first]);
+            for (std::size_t last = first; last < size; ++last) {
+                const auto [smallest, largest] =
+                    std::minmax_element(values.begin() + first, values.begin() + last + 1);
+                const ValueRange range = extremes.Of(first, last);
+                EXPECT_EQ(range.smallest, *smallest) << first << ".." << last;
+                EXPECT_EQ(range.largest, *largest) << first << ".." << last;
+            }
+        }
     }
 }
 

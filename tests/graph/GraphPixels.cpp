@@ -1,8 +1,10 @@
 #include "tests/graph/GraphPixels.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 
 #include "graph/RealTimeGraph.h"
 
@@ -22,6 +24,16 @@ std::vector<MeasurementSample> SamplesOf(const std::vector<std::string>& lines) 
 
 QImage Render(CRealTimeGraph& graph) {
     return graph.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QImage OnScreen(CRealTimeGraph& graph) {
+    QCoreApplication::processEvents();
+    QWidget* window = graph.window();
+    const QPoint at = graph.mapTo(window, QPoint(0, 0));
+    return window->screen()
+        ->grabWindow(window->winId(), at.x(), at.y(), graph.width(), graph.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 QImage PictureOf(QSize size, const std::vector<MeasurementSample>& samples,

@@ -27,6 +27,9 @@ std::vector<MeasurementSample> SamplesOf(const std::vector<std::string>& lines);
 
 // The control's picture as its paint event leaves it, in RGB32.
 QImage Render(CRealTimeGraph& graph);
+// The control's part of its window's picture once the pending repaints are done: what the
+// operator sees, not a fresh paint, so a repaint that was never asked for shows as old pixels.
+QImage OnScreen(CRealTimeGraph& graph);
 
 // What the graph is told besides its samples.
 struct GraphChoice {

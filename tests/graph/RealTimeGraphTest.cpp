@@ -3,12 +3,19 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QPainter>
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "graph/AxisScaling.h"
+#include "graph/PixelLines.h"
+#include "graph/RangeExtremes.h"
 #include "graph/RealTimeGraph.h"
 #include "tests/graph/GraphPixels.h"
 
@@ -234,6 +241,202 @@ TEST_F(GraphControl, AppendsFromAnotherThreadWhilePaintingKeepEveryEntry) {
     const QImage image = Render(graph);
     const int cy = QFontMetrics(GraphLabelFont(), &image).height();
     EXPECT_TRUE(ShowsLabel(image, "3000", GraphLabelFont(), {500, kLineY[0] - cy / 2}));
+}
+
+enum class Run { Noise, Jumps, Constant, Wave };
+
+// Irradiance only: the other fields stay 0.
+double ValueOf(Run run, int i, std::mt19937& random) {
+    switch (run) {
+        case Run::Noise:
+            return std::uniform_real_distribution<double>(0.0, 100.0)(random);
+        case Run::Jumps: {  // flat stretches, steep jumps up and down, some far below the plot
+            const unsigned pick = random() % 50;
+            return pick == 0 ? 5000.0 : pick == 1 ? -3000.0 : pick < 10 ? 0.0 : 12.5;
+        }
+        case Run::Constant:
+            return 7.25;
+        case Run::Wave:
+            return 50.0 + 40.0 * std::sin(i / 37.0) + i % 7;
+    }
+    return 0.0;
+}
+
+struct CurveCase {
+    int width;
+    int height;
+    int samples;
+    Run run;
+    int countMode = 0;
+    double from = 0;
+    double to = 9999;
+};
+
+// A run as the graph receives it, and its values behind the origin entry's 0.
+struct CurveRun {
+    std::vector<MeasurementSample> samples;
+    std::vector<double> values{0.0};
+    RangeExtremes extremes;
+};
+
+CurveRun RunOf(const CurveCase& c, std::mt19937& random) {
+    CurveRun run;
+    run.extremes.Append(0.0);
+    for (int i = 1; i <= c.samples; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%.4E 0 0", ValueOf(c.run, i, random));
+        run.samples.push_back(SampleOf(line));
+        run.values.push_back(run.samples.back().ValueOf(Irradiance));
+        run.extremes.Append(run.values.back());
+    }
+    return run;
+}
+
+// The scaling of the run, asked for every entry's value; thinned with the run's extremes.
+AxisScalingResult ScalingOf(const CurveCase& c, const CurveRun& run, bool thinned) {
+    AxisScalingInputs inputs;
+    inputs.width = c.width;
+    inputs.height = c.height;
+    inputs.entryCount = run.values.size();
+    inputs.countMode = c.countMode;
+    inputs.rangeStart = c.from;
+    inputs.rangeEnd = c.to;
+    inputs.valueAt = [&run](std::uint64_t i) { return run.values[i]; };
+    inputs.textAt = [&run](std::uint64_t i) { return run.samples[i - 1].irradianceText; };
+    inputs.measureText = [](const std::string&, LabelFont) { return TextSize{}; };
+    if (thinned) {
+        inputs.rangeOf = [&run](std::uint64_t first, std::uint64_t last) {
+            return run.extremes.Of(first, last);
+        };
+    }
+    return ComputeAxisScaling(inputs);
+}
+
+// The points of each pixel column of a curve, column by column.
+std::vector<std::size_t> PointsPerColumn(const std::vector<AxisPoint>& curve) {
+    std::vector<std::size_t> counts;
+    for (std::size_t i = 0; i < curve.size(); ++i) {
+        if (i == 0 || curve[i].x != curve[i - 1].x) {
+            counts.push_back(0);
+        }
+        ++counts.back();
+    }
+    return counts;
+}
+
+// Pixel for pixel, with QPainter: a line of its own from every entry's point to the next.
+QImage EveryEntryCurve(QSize size, const std::vector<AxisPoint>& points) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(kBackground);
+    QPainter painter(&image);
+    painter.setPen(QPen(kCurve, 1));
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        painter.drawLine(points[i - 1].x, points[i - 1].y, points[i].x, points[i].y);
+    }
+    return image;
+}
+
+QImage CurvePixels(const QImage& picture) {
+    QImage mask(picture.size(), QImage::Format_Mono);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            mask.setPixel(x, y, picture.pixelColor(x, y) == kCurve ? 1 : 0);
+        }
+    }
+    return mask;
+}
+
+// The graph keeps at most four points of each pixel column (first, smallest and largest value,
+// last) and joins them by lines of their own; its picture has exactly the curve pixels of a
+// line from every entry to the next.
+TEST(GraphCurve, ThinnedToFourPointsPerColumnItDrawsThePixelsOfEveryEntry) {
+    const CurveCase cases[] = {
+        {987, 434, 9999, Run::Noise},    {987, 434, 9999, Run::Jumps},
+        {987, 434, 9999, Run::Constant}, {987, 434, 9999, Run::Wave, 1, 1234, 8765},
+        {600, 400, 2500, Run::Jumps},    {600, 400, 37, Run::Noise},  // fewer entries than columns
+        {333, 200, 5000, Run::Wave},     {201, 90, 400, Run::Noise},  // a plot one pixel wide
+        {150, 80, 300, Run::Jumps},  // the right plot edge left of the left one
+    };
+    std::mt19937 random(2024);
+    for (const CurveCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + ", " +
+                     std::to_string(c.samples) + " samples, run " +
+                     std::to_string(static_cast<int>(c.run)));
+        const CurveRun run = RunOf(c, random);
+        const AxisScalingResult every = ScalingOf(c, run, false);
+        const std::vector<std::size_t> columns = PointsPerColumn(ScalingOf(c, run, true).curve);
+        EXPECT_LE(*std::max_element(columns.begin(), columns.end()), 4u);
+        EXPECT_LE(columns.size(), static_cast<std::size_t>(std::abs(c.width - 200) + 1));
+
+        CRealTimeGraph graph;
+        graph.resize(c.width, c.height);
+        graph.ResetData(100, Irradiance);
+        graph.LoadEntries(run.samples);
+        graph.SetRange(c.countMode, c.from, c.to);
+        const QImage picture = Render(graph);
+        // The last value's label covers the curve beneath it in both.
+        QImage expected = EveryEntryCurve(picture.size(), every.curve);
+        const QSize label = TextSizeOf(picture, QString::fromStdString(every.lastValueLabel->text),
+                                       GraphLabelFont());
+        const AxisPoint last = every.curve.back();
+        QPainter(&expected).fillRect(QRect(QPoint(last.x, last.y - label.height() / 2), label),
+                                     kBackground);
+        EXPECT_TRUE(SamePicture(CurvePixels(picture), CurvePixels(expected)));
+    }
+}
+
+// The graph writes its lines straight into the picture, its own or its window's; they are the
+// painter's, pixel for pixel, on any slope, cut at the edges or lying wholly outside, moved and
+// clipped as the window's picture moves and clips them.
+TEST(GraphCurve, LinesWrittenDirectlyAreThePaintersLines) {
+    std::mt19937 random(7);
+    const auto below = [&random](int limit) { return static_cast<int>(random() % limit); };
+    const auto coordinate = [&](int size) {
+        const int pick = below(6);
+        return pick == 0   ? below(2000) - 1000
+               : pick == 1 ? below(1 << 30) * 2 - (1 << 30)
+                           : below(size + 6) - 3;
+    };
+    for (int trial = 0; trial < 20000; ++trial) {
+        const QSize size(1 + below(40), 1 + below(40));
+        const AxisPoint from{coordinate(size.width()), coordinate(size.height())};
+        AxisPoint to{coordinate(size.width()), coordinate(size.height())};
+        switch (below(6)) {
+            case 0:
+                to.x = from.x;
+                break;
+            case 1:
+                to.y = from.y;
+                break;
+            case 2:
+                to = from;
+                break;
+        }
+        QImage written(size, QImage::Format_RGB32);
+        written.fill(kBackground);
+        PixelBuffer buffer =
+            WholeImage(reinterpret_cast<std::uint32_t*>(written.bits()),
+                       static_cast<int>(written.bytesPerLine() / 4), size.width(), size.height());
+        QImage painted = written.copy();
+        QPainter painter(&painted);
+        painter.setPen(QPen(kCurve, 1));
+        if (trial % 2 == 1) {
+            buffer.origin = {below(11) - 5, below(11) - 5};
+            const QRect clip(below(size.width()), below(size.height()), 1 + below(size.width()),
+                             1 + below(size.height()));
+            buffer.clipTopLeft = {clip.left(), clip.top()};
+            buffer.clipBottomRight = {std::min(clip.right(), size.width() - 1),
+                                      std::min(clip.bottom(), size.height() - 1)};
+            painter.translate(buffer.origin.x, buffer.origin.y);
+            painter.setClipRect(clip.translated(-buffer.origin.x, -buffer.origin.y));
+        }
+        painter.drawLine(from.x, from.y, to.x, to.y);
+        painter.end();
+        DrawPixelLine(buffer, kCurve.rgba(), from, to);
+        ASSERT_TRUE(SamePicture(written, painted))
+            << "trial " << trial << ": " << from.x << "," << from.y << " to " << to.x << "," << to.y
+            << " in " << size.width() << "x" << size.height();
+    }
 }
 
 }  // namespace

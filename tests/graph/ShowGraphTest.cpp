@@ -208,6 +208,42 @@ TEST_F(GraphRun, ShowGraphDuringARunFollowsTheRunFromWhereItStands) {
     EXPECT_TRUE(SamePicture(Render(Graph().GraphControl()), PictureOf(GraphSize(), kept)));
 }
 
+// The window's own repaint would leave the graph out: it has to be asked for in its own right.
+TEST_F(GraphRun, SettingAfterARunRedrawsThePlotAtOnce) {
+    window->CheckButton(IDC_GRAPH, true);
+    SetRun("0", "12");
+    operatorScript->AnswerNext(MessageAnswer::Yes);
+    Click(window->Button(IDC_START_STOP));
+    FinishRun();
+    const std::vector<MeasurementSample> kept = window->samples.Snapshot();
+    ASSERT_TRUE(SamePicture(OnScreen(Graph().GraphControl()), PictureOf(GraphSize(), kept)));
+
+    const struct {
+        int radio;
+        int countMode;
+        const char* from;
+        const char* to;
+        GraphChoice choice;
+    } settings[] = {
+        {IDC_PEAK_IRRADIANCE, 0, "", "", {.dataType = PeakIrradiance}},
+        {IDC_INTEGRAL_IRRADIANCE,
+         1,
+         "3",
+         "8",
+         {.countMode = 1, .from = 3, .to = 8, .dataType = IntegralIrradiance}},
+    };
+    for (const auto& setting : settings) {
+        Graph().CheckButton(setting.radio, true);
+        Graph().CheckRadioIndex(IDC_COUNT_ALL, setting.countMode);
+        Graph().SetControlText(IDC_COUNT_FROM, setting.from);
+        Graph().SetControlText(IDC_COUNT_TO, setting.to);
+        Click(Graph().Button(IDC_SETTING));
+        EXPECT_TRUE(SamePicture(OnScreen(Graph().GraphControl()),
+                                PictureOf(GraphSize(), kept, setting.choice)))
+            << Graph().QWidget::windowTitle().toStdString();
+    }
+}
+
 TEST_F(GraphRun, ResetHidesTheGraphWithItsData) {
     window->CheckButton(IDC_GRAPH, true);
     SetRun("0", "4");
