@@ -4,7 +4,7 @@
 #include <cctype>
 #include <optional>
 
-#include "app/FrameworkText.h"
+#include "framework/FrameworkText.h"
 #include "res/DialogTemplates.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MeasurementConditions.h"
+#include "services/MeasurementConditions.h"
 
 // The names, in the order `get` and `info` show them: range, frequency, averaging, factor,
 // factor-switch, zero-calibration, auto-power-off, analog-response.

@@ -1,5 +1,8 @@
 #include "cli/Instruments.h"
 
+#include <algorithm>
+
+#include "cli/Commands.h"
 #include "cli/ExitCodes.h"
 #include "link/Instrument.h"
 
@@ -89,20 +92,21 @@ int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& messa
     return ExitCode::kNoInstrument;
 }
 
-int MissingInstrumentExitCode(std::string& message) {
+int ReportInstrumentFailure(const std::string& whenPresent) {
     const std::vector<UsbDeviceListing> devices =
         ActiveUsbDriver()->ListDevices(GUID_DEVINTERFACE_INSTRUMENT);
+    const bool anyAvailable = std::any_of(
+        devices.begin(), devices.end(),
+        [](const UsbDeviceListing& device) { return device.access == UsbDeviceAccess::Available; });
+    if (anyAvailable) {
+        ReportError(whenPresent);
+        return ExitCode::kLinkFailure;
+    }
     if (devices.empty()) {
-        message = "no instrument is attached";
+        ReportError("no instrument is attached");
         return ExitCode::kNoInstrument;
     }
-    for (const UsbDeviceListing& device : devices) {
-        if (device.access == UsbDeviceAccess::Available) {
-            message = "the instrument at " + device.location + " could not be opened";
-            return ExitCode::kLinkFailure;
-        }
-    }
-    message = "the instrument at " + devices.front().location + ": " +
-              AccessReason(devices.front().access);
+    ReportError("the instrument at " + devices.front().location + ": " +
+                AccessReason(devices.front().access));
     return ExitCodeOf(devices.front().access);
 }

@@ -27,6 +27,7 @@ std::string AccessReason(UsbDeviceAccess access);
 // Returns an ExitCode: kSuccess, or why it is not there (message says it in words).
 int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& message);
 
-// After the instrument could not be found or opened: the ExitCode that says why (no instrument,
-// no permission, busy, or the link failed), and the reason in words.
-int MissingInstrumentExitCode(std::string& message);
+// After an instrument operation failed: when no instrument can be used (none attached, no
+// permission, busy) reports why on standard error and returns that ExitCode; otherwise reports
+// whenPresent (the window's text for the failure) and returns kLinkFailure.
+int ReportInstrumentFailure(const std::string& whenPresent);

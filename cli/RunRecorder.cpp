@@ -1,6 +1,6 @@
 #include "cli/RunRecorder.h"
 
-#include "measure/RunActive.h"
+#include "services/MeasurementRunner.h"
 
 namespace {
 
@@ -14,14 +14,12 @@ RunRecorder::RunRecorder(SampleTarget& target, const SampleLineOptions& options,
                          std::FILE* progressStream)
     : output(target), lineOptions(options), progress(progressStream) {}
 
-void RunRecorder::Record(const std::string& line) {
+void RunRecorder::Record(const MeasurementSample& sample) {
     const auto arrival = std::chrono::system_clock::now();
-    MeasurementSample sample;
-    sample.Parse(line);
     if (!output.Write(SampleLine(sample, lineOptions, arrival))) {
         anyWriteFailed = true;
         if (output.IsStandardOutput()) {
-            runActive.store(0);
+            MeasurementRunner::RequestStop();
         }
     }
     summary.Add(sample);

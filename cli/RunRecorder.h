@@ -19,7 +19,7 @@ public:
     // null for none.
     RunRecorder(SampleTarget& target, const SampleLineOptions& options, std::FILE* progressStream);
 
-    void Record(const std::string& line);
+    void Record(const MeasurementSample& sample);
 
     bool AnyWriteFailed() const { return anyWriteFailed; }
     const RunSummary& Summary() const { return summary; }

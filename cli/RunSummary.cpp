@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "measure/TextRules.h"
+
 void RunSummary::Add(const MeasurementSample& sample) {
     const double irradiance = sample.ValueOf(Irradiance);
     const double samplePeak = sample.ValueOf(PeakIrradiance);
@@ -31,7 +33,7 @@ double RunSummary::StandardDeviation() const {
 
 std::string RunSummary::Text(double durationSeconds) const {
     std::string text = "samples: " + std::to_string(count) + "\n";
-    text += "duration: " + ShortNumberText(durationSeconds) + " s\n";
+    text += "duration: " + FixedPointText(durationSeconds, 3) + " s\n";
     if (count == 0) {
         return text;
     }

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <csignal>
 
-#include "measure/RunActive.h"
+#include "services/MeasurementRunner.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ std::atomic<int> stopSignalled{0};
 
 extern "C" void OnStopSignal(int) {
     stopSignalled.store(1);
-    runActive.store(0);
+    MeasurementRunner::RequestStop();
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Ctrl+C (SIGINT) and SIGTERM during a run: they ask the run to stop exactly as the window's
-// Stop does, by clearing runActive, so the worker sends the stop, keeps reading until the
-// instrument's "END" and every sample reaches the output. A second one ends the program at
+// Stop does (MeasurementRunner::RequestStop), so the worker sends the stop, keeps reading until
+// the instrument's "END" and every sample reaches the output. A second one ends the program at
 // once (the signal's default action): the samples written so far are already flushed.
 #pragma once
 

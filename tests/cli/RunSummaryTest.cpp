@@ -24,14 +24,14 @@ TEST(RunSummary, NamesTheExtremesAsSentTheFinalIntegralAndTheHighestPeak) {
     EXPECT_EQ(summary.FinalIntegralText(), "6.0E-01");
     EXPECT_EQ(summary.PeakText(), "4.500E+00");
     EXPECT_EQ(summary.Text(1.5),
-              "samples: 4\nduration: 1.5 s\n"
+              "samples: 4\nduration: 1.500 s\n"
               "irradiance [mW/cm2]: min 1.000E+00, max 5.000E+00, mean 3, standard deviation "
               "1.82574\nfinal integral irradiance [mJ/cm2]: 6.0E-01\n"
               "peak irradiance [mW/cm2]: 4.500E+00\n");
 }
 
 TEST(RunSummary, OfNoSamplesHasOnlyTheCountAndTheDuration) {
-    EXPECT_EQ(RunSummary().Text(0.25), "samples: 0\nduration: 0.25 s\n");
+    EXPECT_EQ(RunSummary().Text(0.25), "samples: 0\nduration: 0.250 s\n");
     RunSummary one;
     one.Add(SampleOf("7 8 9"));
     EXPECT_EQ(one.StandardDeviation(), 0.0);
