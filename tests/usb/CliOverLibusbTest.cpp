@@ -73,6 +73,75 @@ TEST_F(CliOverLibusb, ListNamesEachInstrumentWithItsSerialNumberAndOneAnotherPro
     EXPECT_TRUE(busy->RequestLog().empty());
 }
 
+using Requests = std::vector<std::string>;
+
+// The information read of Connect: what info, get, set and measure send first.
+const Requests kInfoRead = {"STP", "RM",  "WHO",  "SRL", "MT",   "VER", "TMP 0", "TMP 1", "CFR",
+                            "ACR", "MRR", "FRQR", "ZCR", "CFSR", "ERR", "APR",   "AFR"};
+
+Requests Joined(std::initializer_list<Requests> parts) {
+    Requests joined;
+    for (const Requests& part : parts) {
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    return joined;
+}
+
+struct CommandCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string output;  // standard output starts with this
+    Requests requests;   // everything the instrument received
+};
+
+void PrintTo(const CommandCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class CliCommandOverLibusb : public CliOverLibusb,
+                             public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CliCommandOverLibusb, SendsTheInstrumentWhatTheWindowsButtonSends) {
+    EmulatedInstrument* instrument = AttachInstrument("70412318");
+    ASSERT_NE(instrument, nullptr);
+    const CommandResult result = RunCli(GetParam().arguments);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(result.output.substr(0, GetParam().output.size()), GetParam().output);
+    EXPECT_EQ(instrument->RequestLog(), GetParam().requests);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CliCommandOverLibusb,
+    ::testing::Values(
+        CommandCase{"Info", {"info"}, "Model: QIRO-7\nS/N: 70412318\n", kInfoRead},
+        CommandCase{"Get", {"get"}, "range=Auto\nfrequency=50Hz\n", kInfoRead},
+        CommandCase{
+            "Set",
+            {"set", "range=A1"},
+            "range=A1\n",
+            Joined({kInfoRead,
+                    {"ACW 1", "MRW 1", "FRQW 0", "CFW 1", "CFSW 0", "ZCW 1", "APW 2", "AFW 0"},
+                    kInfoRead})},
+        CommandCase{"Calibrate", {"calibrate", "--yes"}, "Last Error Code: 0\n", {"CAL", "ERR"}},
+        CommandCase{"Error", {"error"}, "0\n", {"ERR"}},
+        CommandCase{"Log", {"log"}, "0001 00:00:00 POWER ON\n", {"LOG"}},
+        CommandCase{"Measure",
+                    {"measure", "--interval", "0", "--count", "3"},
+                    "1.060E+01,1.060E+00,1.060E+01\r\n",
+                    Joined({kInfoRead, {"CST", "STP"}})}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(CliOverLibusb, SerialPicksTheSecondOfTwoInstruments) {
+    EmulatedInstrument* first = AttachInstrument("SN-FIRST");
+    EmulatedInstrument* second = AttachInstrument("SN-SECOND");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    const CommandResult result = RunCli({"--serial", "SN-SECOND", "error"});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(first->RequestLog(), Requests{"SRL"});
+    EXPECT_EQ(second->RequestLog(), (Requests{"SRL", "ERR"}));
+}
+
 void OpenToEveryone(const std::filesystem::path& path, bool withContents) {
     using std::filesystem::perms;
     std::filesystem::permissions(path, perms::all, std::filesystem::perm_options::add);
