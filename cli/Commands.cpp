@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <functional>
 #include <memory>
 
 #include "cli/ConditionNames.h"
@@ -75,83 +74,98 @@ int PrepareInstrument(const GlobalOptions& options) {
     return ExitCode::kSuccess;
 }
 
-void AddMeasureCommand(CLI::App& app, MeasureOptions& options, std::function<int()>& run) {
-    CLI::App* measure = app.add_subcommand(
-        "measure",
-        "Run a measurement with the instrument's current conditions (set them with set) and "
-        "write every sample as it arrives");
+struct ParsedCommandLine {
+    GlobalOptions global;
+    bool json = false;
+    std::vector<std::string> assignments;
+    MeasureOptions measure;
+};
+
+void AddSetArguments(CLI::App& set, ParsedCommandLine& parsed) {
+    set.add_option("assignments", parsed.assignments, ConditionsHelp())->required();
+}
+
+void AddMeasureOptions(CLI::App& measure, ParsedCommandLine& parsed) {
+    MeasureOptions& options = parsed.measure;
     measure
-        ->add_option("--interval", options.intervalSeconds,
-                     "Seconds between samples, 0 to 999; 0 takes every reading")
+        .add_option("--interval", options.intervalSeconds,
+                    "Seconds between samples, 0 to 999; 0 takes every reading")
         ->required()
         ->check(CLI::Range(0, 999));
     measure
-        ->add_option("--count", options.count, "Samples to take, 0 to 9999; 0 runs until stopped")
+        .add_option("--count", options.count, "Samples to take, 0 to 9999; 0 runs until stopped")
         ->required()
         ->check(CLI::Range(0, 9999));
-    measure->add_option("--output,-o", options.outputPath,
-                        "Write the samples to this file (standard output without it)");
-    measure->add_flag("--timestamps", options.timestamps,
-                      "Put the computer's UTC time of arrival before each sample");
-    measure->add_option("--format", options.format, "csv (the window's CSV lines) or jsonl")
+    measure.add_option("--output,-o", options.outputPath,
+                       "Write the samples to this file (standard output without it)");
+    measure.add_flag("--timestamps", options.timestamps,
+                     "Put the computer's UTC time of arrival before each sample");
+    measure.add_option("--format", options.format, "csv (the window's CSV lines) or jsonl")
         ->check(CLI::IsMember({"csv", "jsonl"}));
-    measure->callback([&run, &options] { run = [&options] { return MeasureCommand(options); }; });
+}
+
+void AddJsonFlag(CLI::App& command, ParsedCommandLine& parsed) {
+    command.add_flag("--json", parsed.json, "Write JSON for programs to read");
+}
+
+struct Subcommand {
+    const char* name;
+    const char* description;
+    void (*addOptions)(CLI::App&, ParsedCommandLine&);  // null: none
+    int (*run)(const ParsedCommandLine&);
+};
+
+const Subcommand kSubcommands[] = {
+    {"list",
+     "List every instrument with where it is attached and its serial number, and every one "
+     "that cannot be used, with the reason",
+     &AddJsonFlag, [](const ParsedCommandLine& parsed) { return ListCommand(parsed.json); }},
+    {"info",
+     "Read the instrument as the window's Connect does: identity, version, maintenance date, "
+     "temperatures, last error code and the eight conditions",
+     &AddJsonFlag, [](const ParsedCommandLine& parsed) { return InfoCommand(parsed.json); }},
+    {"get", "Read the eight conditions", &AddJsonFlag,
+     [](const ParsedCommandLine& parsed) { return GetCommand(parsed.json); }},
+    {"set",
+     "Write conditions (the others keep the instrument's values), in the instrument's order, "
+     "then read them back",
+     &AddSetArguments,
+     [](const ParsedCommandLine& parsed) { return SetCommand(parsed.assignments); }},
+    {"calibrate", "Run the zero calibration (block out light first; needs --yes)", nullptr,
+     [](const ParsedCommandLine&) { return CalibrateCommand(); }},
+    {"error", "Read the instrument's last error code", nullptr,
+     [](const ParsedCommandLine&) { return ErrorCommand(); }},
+    {"log", "Read the instrument's log", nullptr,
+     [](const ParsedCommandLine&) { return LogCommand(); }},
+    {"measure",
+     "Run a measurement with the instrument's current conditions (set them with set) and "
+     "write every sample as it arrives",
+     &AddMeasureOptions,
+     [](const ParsedCommandLine& parsed) { return MeasureCommand(parsed.measure); }},
+};
+
+void BuildCommandTree(CLI::App& app, ParsedCommandLine& parsed) {
+    app.set_version_flag("--version", VersionText());
+    app.require_subcommand(1);
+    app.fallthrough();  // the options above may also follow the subcommand
+    app.footer(
+        "Exit status: 0 success, 2 usage error, 3 no instrument, 4 no permission, 5 instrument "
+        "busy, 6 instrument refused, 7 link failure, 8 output file failure.");
+    AddGlobalOptions(app, parsed.global);
+    for (const Subcommand& subcommand : kSubcommands) {
+        CLI::App* command = app.add_subcommand(subcommand.name, subcommand.description);
+        if (subcommand.addOptions != nullptr) {
+            subcommand.addOptions(*command, parsed);
+        }
+    }
 }
 
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
     CLI::App app("The QIRO-7 radiometer from the command line.", kProgramName);
-    app.set_version_flag("--version", VersionText());
-    app.require_subcommand(1);
-    app.fallthrough();
-    app.footer(
-        "Exit status: 0 success, 2 usage error, 3 no instrument, 4 no permission, 5 instrument "
-        "busy, 6 instrument refused, 7 link failure, 8 output file failure.");
-    GlobalOptions global;
-    AddGlobalOptions(app, global);
-
-    std::function<int()> run;
-    bool json = false;
-    const auto jsonFlag = [&json](CLI::App* command) {
-        command->add_flag("--json", json, "Write JSON for programs to read");
-    };
-    CLI::App* list = app.add_subcommand(
-        "list",
-        "List every instrument with where it is attached and its serial number, and "
-        "every one that cannot be used, with the reason");
-    jsonFlag(list);
-    list->callback([&] { run = [&] { return ListCommand(json); }; });
-
-    CLI::App* info = app.add_subcommand(
-        "info",
-        "Read the instrument as the window's Connect does: identity, version, maintenance "
-        "date, temperatures, last error code and the eight conditions");
-    jsonFlag(info);
-    info->callback([&] { run = [&] { return InfoCommand(json); }; });
-
-    CLI::App* get = app.add_subcommand("get", "Read the eight conditions");
-    jsonFlag(get);
-    get->callback([&] { run = [&] { return GetCommand(json); }; });
-
-    std::vector<std::string> assignments;
-    CLI::App* set = app.add_subcommand(
-        "set",
-        "Write conditions (the others keep the instrument's values), in the instrument's "
-        "order, then read them back");
-    set->add_option("assignments", assignments, ConditionsHelp())->required();
-    set->callback([&] { run = [&] { return SetCommand(assignments); }; });
-
-    app.add_subcommand("calibrate", "Run the zero calibration (block out light first)")
-        ->callback([&] { run = &CalibrateCommand; });
-    app.add_subcommand("error", "Read the instrument's last error code")->callback([&] {
-        run = &ErrorCommand;
-    });
-    app.add_subcommand("log", "Read the instrument's log")->callback([&] { run = &LogCommand; });
-
-    MeasureOptions measure;
-    AddMeasureCommand(app, measure, run);
-
+    ParsedCommandLine parsed;
+    BuildCommandTree(app, parsed);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -159,10 +173,15 @@ int RunCommandLine(int argc, char** argv) {
         return status == static_cast<int>(CLI::ExitCodes::Success) ? ExitCode::kSuccess
                                                                    : ExitCode::kUsage;
     }
-    if (const int prepared = PrepareInstrument(global); prepared != ExitCode::kSuccess) {
+    if (const int prepared = PrepareInstrument(parsed.global); prepared != ExitCode::kSuccess) {
         return prepared;
     }
-    return run();
+    for (const Subcommand& subcommand : kSubcommands) {
+        if (app.got_subcommand(subcommand.name)) {
+            return subcommand.run(parsed);
+        }
+    }
+    return ExitCode::kUsage;  // require_subcommand(1) leaves no way here
 }
 
 void ReportError(const std::string& message) {
