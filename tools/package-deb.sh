@@ -34,6 +34,7 @@ say "building the two programs in $build_dir"
 cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_INSTALL_PREFIX=/usr \
     -DQIRO7_BUILD_TESTS=OFF -DQIRO7_BUILD_BENCH=OFF -DQIRO7_BUILD_FUZZ=OFF \
+    -DQIRO7_PRECOMPILE_QT=ON \
     "-DCMAKE_C_FLAGS=$(build_flags CPPFLAGS) $(build_flags CFLAGS)" \
     "-DCMAKE_CXX_FLAGS=$(build_flags CPPFLAGS) $(build_flags CXXFLAGS)" \
     "-DCMAKE_EXE_LINKER_FLAGS=$(build_flags LDFLAGS)" \
@@ -91,7 +92,9 @@ say "starting the unpacked qiro7-demo on a virtual display"
 run_on_virtual_display "$scratch/usr/bin/qiro7-demo" "$build_dir/installed-demo-window.txt" '
     window="$(wait_window "$QIRO7_TITLE_PATTERN")"
     xprop -id "$window" WM_NAME WM_CLASS >"$QIRO7_OUTPUT"
-    xprop -id "$window" _NET_WM_ICON | head -n 1 >>"$QIRO7_OUTPUT"
+    xprop -id "$window" _NET_WM_ICON | sed -n 1p >>"$QIRO7_OUTPUT"
 '
 sed 's/^/    /' "$build_dir/installed-demo-window.txt"
+grep -q '^_NET_WM_ICON(CARDINAL) = ' "$build_dir/installed-demo-window.txt" ||
+    fail "the window has no icon"
 say "done: $deb"

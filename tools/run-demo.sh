@@ -33,7 +33,8 @@ install_missing_packages "${qiro7_build_packages[@]}"
 
 say "Configuring the two programs only (no tests, benchmarks or fuzzing) in $build_dir"
 cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DQIRO7_BUILD_TESTS=OFF -DQIRO7_BUILD_BENCH=OFF -DQIRO7_BUILD_FUZZ=OFF >/dev/null
+    -DQIRO7_BUILD_TESTS=OFF -DQIRO7_BUILD_BENCH=OFF -DQIRO7_BUILD_FUZZ=OFF \
+    -DQIRO7_PRECOMPILE_QT=ON >/dev/null
 
 say "Building qiro7 and qiro7-demo on $(nproc) cores (a few minutes the first time)"
 cmake --build "$build_dir" --target qiro7 qiro7-demo --parallel "$(nproc)"

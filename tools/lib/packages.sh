@@ -18,9 +18,8 @@ as_root() {
 install_missing_packages() {
     local missing=() package
     for package in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$package")
-        fi
     done
     if [ "${#missing[@]}" -eq 0 ]; then
         return 0
