@@ -20,8 +20,8 @@ has_display() {
 
 no_display_note() {
     say "No display: neither DISPLAY nor WAYLAND_DISPLAY is set, so qiro7-demo cannot open" \
-        "its window here. Run this script in a terminal of a desktop session (or over" \
-        "ssh -X), or start $build_dir/app/qiro7-demo there later."
+        "its window here. Run this script in a terminal of a desktop session, or start" \
+        "$build_dir/app/qiro7-demo there later."
 }
 
 if ! has_display; then
