@@ -27,9 +27,6 @@ install_missing_packages "${qiro7_build_packages[@]}" dpkg-dev file lintian \
 build_flags() {
     DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"
 }
-# The changelog's date is that of the last commit, so the same sources make the same package.
-SOURCE_DATE_EPOCH="$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)"
-export SOURCE_DATE_EPOCH
 say "building the two programs in $build_dir"
 cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_INSTALL_PREFIX=/usr \
