@@ -1,10 +1,10 @@
 // CSV output: choosing the file, preparing it, the run's automatic output and the manual one.
-// Window thread, except the run's line writing in AppendSample.
+// Window thread; during a run the worker writes the lines of the automatic output.
 #include <QWidget>
 
-#include "app/MessageBoxes.h"
 #include "app/Qiro7Dlg.h"
-#include "app/WaitCursor.h"
+#include "framework/MessageBoxes.h"
+#include "framework/WaitCursor.h"
 #include "res/StringTable.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/LogDlg.h"
 
-#include "app/DataExchange.h"
+#include "framework/DataExchange.h"
 
 std::string LogTextForDisplay(const std::string& logText) {
     std::string display;

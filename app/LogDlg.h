@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/TemplateDialog.h"
+#include "framework/TemplateDialog.h"
 
 class CLogDlg : public CTemplateDialog {
     Q_OBJECT

@@ -1,25 +1,17 @@
-// The window's side of a measurement run: start and stop, the samples as they arrive, reset,
-// and the worker thread with its way into the window.
+// The window's side of a measurement run: start and stop, the worker's way into the window, and
+// reset. The samples are shown by RunDisplay.
 #include <QMetaObject>
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QThread>
-#include <QTimer>
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <system_error>
 
 #include "app/Qiro7Dlg.h"
-#include "app/QtText.h"
-#include "app/ThreadHandoff.h"
-#include "app/WaitCursor.h"
+#include "app/RunDisplay.h"
+#include "framework/ThreadHandoff.h"
+#include "framework/WaitCursor.h"
 #include "graph/GraphDlg.h"
 #include "link/ModalInteraction.h"
 #include "measure/CreditRule.h"
@@ -27,13 +19,17 @@
 #include "measure/TextRules.h"
 #include "res/StringTable.h"
 
-// The worker's way into the main window, its boxes included: the worker thread asks for every
-// box and dialog through here (see StartWorker). What must run on the window thread is queued
-// there and waited for. Once the window has detached, nothing reaches it any more: a waiting
-// call is released at once (a box counts as its default answer, a save dialog as cancelled),
-// queued calls are dropped, and later calls return without touching it.
+// The worker's way into the main window, its boxes included. A sample costs the worker no wait:
+// the list and the file already hold it, and the window is told with one posted call for
+// however many arrive before it runs. Only a worker more than kSamplesAhead samples ahead of
+// the window's event loop waits for it to catch up, so a stop pressed in the window still finds
+// the run going. Messages and boxes run on the window thread while the worker waits; an end
+// message shows the samples that have arrived first. Once the window has detached, nothing
+// reaches it any more: a waiting call is released at once (a box counts as its default answer,
+// a save dialog as cancelled), posted and queued calls are dropped, and later calls return
+// without touching it.
 // Threads: Detach on the window thread; every other operation on any thread.
-class MeasurementRunLink final : public MeasurementWindow,
+class MeasurementRunLink final : public RunSink,
                                  public ModalInteraction,
                                  public std::enable_shared_from_this<MeasurementRunLink> {
 public:
@@ -46,16 +42,8 @@ public:
     // it, once detached.
     bool RunOnWindowThread(const std::function<void()>& action);
 
-    // The thread procedure has returned.
-    void MarkFinished() { finished.store(true); }
-    bool Finished() const { return finished.load(); }
-
-    int AveragingIndex() override;
-    int IntervalSeconds() override;
-    int MeasureCount() override;
-    void AppendSample(const std::string& line) override;
-    void SendAppMessage(unsigned message) override;
-    bool SetsRunActiveBeforeStart() const override { return true; }
+    void SampleAccepted(const MeasurementSample& sample, std::size_t number) override;
+    void RunMessage(unsigned message) override;
 
     // Shown by the window thread's own interaction.
     MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override;
@@ -69,18 +57,20 @@ private:
 
     bool IsDetached();
     void RunQueued(QueuedCall& call);
-    int ReadOnWindowThread(int (CQiro7Dlg::*read)(), std::atomic<int>& lastValue);
+    // Window thread: the window has been told of every sample accepted so far.
+    void SamplesTold();
+
+    static constexpr std::size_t kSamplesAhead = 1000;
 
     CQiro7Dlg& window;
     QThread* const windowThread;
     std::mutex mutex;
     std::condition_variable callDone;
     bool detached = false;
-    std::atomic<bool> finished{false};
-    // Values already read, handed out again once the window is gone.
-    std::atomic<int> lastAveragingIndex{0};
-    std::atomic<int> lastIntervalSeconds{0};
-    std::atomic<int> lastMeasureCount{0};
+    // A call telling the window of new samples is posted and has not started yet.
+    std::atomic<bool> samplesPosted{false};
+    std::atomic<std::size_t> samplesAccepted{0};
+    std::size_t samplesTold = 0;  // guarded by mutex
 };
 
 void MeasurementRunLink::Detach() {
@@ -135,31 +125,43 @@ void MeasurementRunLink::RunQueued(QueuedCall& call) {
     callDone.notify_all();
 }
 
-int MeasurementRunLink::ReadOnWindowThread(int (CQiro7Dlg::*read)(), std::atomic<int>& lastValue) {
-    RunOnWindowThread([this, read, &lastValue] { lastValue.store((window.*read)()); });
-    return lastValue.load();
-}
-
-int MeasurementRunLink::AveragingIndex() {
-    return ReadOnWindowThread(&CQiro7Dlg::AveragingIndex, lastAveragingIndex);
-}
-
-int MeasurementRunLink::IntervalSeconds() {
-    return ReadOnWindowThread(&CQiro7Dlg::IntervalSeconds, lastIntervalSeconds);
-}
-
-int MeasurementRunLink::MeasureCount() {
-    return ReadOnWindowThread(&CQiro7Dlg::MeasureCount, lastMeasureCount);
-}
-
-void MeasurementRunLink::AppendSample(const std::string& line) {
-    if (!IsDetached()) {
-        window.AppendSample(line);
+// The flag is cleared before the window looks at the list: a sample appended after that look
+// posts the next call.
+void MeasurementRunLink::SampleAccepted(const MeasurementSample&, std::size_t number) {
+    samplesAccepted.store(number);
+    if (!samplesPosted.exchange(true) && !IsDetached()) {
+        HandOff();
+        QMetaObject::invokeMethod(
+            &window,
+            [link = shared_from_this()] {
+                TakeOver();
+                link->samplesPosted.store(false);
+                link->SamplesTold();
+            },
+            Qt::QueuedConnection);
     }
+    std::unique_lock lock(mutex);
+    callDone.wait(lock,
+                  [this, number] { return number - samplesTold <= kSamplesAhead || detached; });
 }
 
-void MeasurementRunLink::SendAppMessage(unsigned message) {
-    RunOnWindowThread([this, message] { window.SendAppMessage(message); });
+void MeasurementRunLink::SamplesTold() {
+    {
+        std::lock_guard lock(mutex);
+        if (detached) {
+            return;
+        }
+        samplesTold = samplesAccepted.load();
+    }
+    callDone.notify_all();
+    window.OnSamplesArrived();
+}
+
+void MeasurementRunLink::RunMessage(unsigned message) {
+    RunOnWindowThread([this, message] {
+        window.ShowArrivedSamples();
+        window.SendAppMessage(message);
+    });
 }
 
 // The box works on a copy of its own: released while it is still on screen, it must not write
@@ -194,77 +196,6 @@ bool MeasurementRunLink::ChooseSaveFileName(const SaveFileRequest& request, std:
 }
 
 namespace {
-
-constexpr std::size_t kReceivedLines = 50;
-constexpr int kReceivedRepaintMs = 40;
-
-// The Received box's whole text: each record's line followed by CR LF, oldest first.
-std::string ReceivedText(const std::vector<MeasurementSample>& newest) {
-    std::string text;
-    for (const MeasurementSample& sample : newest) {
-        text += sample.rawLine;
-        text += "\r\n";
-    }
-    return text;
-}
-
-// True when the box holds one row per shown record and nothing else, so the newest record can
-// be added as one more row.
-bool HoldsRowsOnly(const QTextDocument& document, std::size_t rows) {
-    return static_cast<std::size_t>(document.blockCount()) == rows + 1 &&
-           document.lastBlock().text().isEmpty();
-}
-
-// The newest record as one more row, the oldest row dropped when it is beyond the shown ones:
-// only those two rows are laid out again.
-void AppendRow(QTextDocument& document, const std::string& line, bool dropOldest) {
-    QTextCursor cursor(&document);
-    cursor.beginEditBlock();
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(ToQString(line) + QLatin1Char('\n'));
-    if (dropOldest) {
-        cursor.movePosition(QTextCursor::Start);
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-    }
-    cursor.endEditBlock();
-}
-
-// What the box holds is always current; painting it follows at most every 40 ms, as a fast
-// run would otherwise repaint it for every sample.
-void ThrottleRepaint(QWidget& viewport) {
-    if (!viewport.updatesEnabled()) {
-        return;
-    }
-    viewport.setUpdatesEnabled(false);
-    QTimer::singleShot(kReceivedRepaintMs, &viewport,
-                       [target = &viewport] { target->setUpdatesEnabled(true); });
-}
-
-// Window thread, after each new record: the box shows the rawLine of the newest 50 records,
-// the caret at its end so that the newest row is in view. When the box does not hold one row
-// per record before this one (a line with a line feed spans two), it is rebuilt from the list.
-void ShowNewestSample(CQiro7Dlg& window, const std::string& line) {
-    auto* box = qobject_cast<QPlainTextEdit*>(window.Control(IDC_RECEIVED));
-    const std::size_t count = window.samples.Size();
-    if (box == nullptr || count == 0) {
-        return;
-    }
-    QTextDocument& document = *box->document();
-    document.setUndoRedoEnabled(false);  // read-only: nothing to undo, nothing to keep
-    if (HoldsRowsOnly(document, std::min(count - 1, kReceivedLines))) {
-        AppendRow(document, line, count > kReceivedLines);
-    } else {
-        window.SetControlText(IDC_RECEIVED, ReceivedText(window.samples.Newest(kReceivedLines)));
-    }
-    // An added row leaves the caret at the end already; moving it there lays the row out.
-    if (!box->textCursor().atEnd()) {
-        box->moveCursor(QTextCursor::End);
-    }
-    QScrollBar& rows = *box->verticalScrollBar();
-    rows.setValue(rows.maximum());
-    ThrottleRepaint(*box->viewport());
-}
 
 void RefuseInput(CQiro7Dlg& window, int focusId) {
     window.ShowError(IDS_CHECK_INPUT_VALUE);
@@ -330,7 +261,7 @@ bool RunOutputReady(CQiro7Dlg& window) {
 
 void CQiro7Dlg::OnStartStopMeas() {
     if (runActive.load() != 0) {
-        runActive.store(0);  // the worker sends the stop at its next line or read
+        MeasurementRunner::RequestStop();  // the worker sends the stop at its next line or read
         update();
         return;
     }
@@ -359,24 +290,15 @@ void CQiro7Dlg::OnStartStopMeas() {
     update();
 }
 
+// The run takes the window's values now: no control can change them while it is going.
 void CQiro7Dlg::StartWorker() {
-    if (workerThread.joinable()) {
-        workerThread.join();  // the last run's worker, already past its end
-    }
     runLink = std::make_shared<MeasurementRunLink>(*this);
-    // Set before the worker exists, so a press of "Stop" is never taken for a start.
-    runActive.store(1);
-    try {
-        workerThread = std::thread([link = runLink] {
-            // The worker's boxes (its start failure) show on the window thread like its other
-            // calls, so they too are released when the window goes.
-            const ThreadModalInteraction boxes(link);
-            MeasurementThreadProc(*link);
-            link->MarkFinished();
-        });
-    } catch (const std::system_error&) {
-        runActive.store(0);
-        runLink->MarkFinished();
+    const RunSettings settings{.intervalSeconds = IntervalSeconds(),
+                               .measureCount = MeasureCount(),
+                               .averagingIndex = AveragingIndex()};
+    // The worker's boxes (its start failure) show on the window thread like its other calls,
+    // so they too are released when the window goes.
+    if (!runner.Start(settings, {&samples, csvFile.get()}, runLink, runLink)) {
         OnMeasFailed();
     }
 }
@@ -391,55 +313,34 @@ void CQiro7Dlg::ShowGraphForRun() {
 }
 
 bool CQiro7Dlg::IsWorkerRunning() const {
-    return runLink != nullptr && !runLink->Finished();
+    return runner.IsRunning();
 }
 
 void CQiro7Dlg::EndWorkerWithWindow() {
-    if (IsWorkerRunning()) {
+    if (runner.IsRunning()) {
         runLink->Detach();
-        runActive.store(0);
+        MeasurementRunner::RequestStop();
     }
-    if (workerThread.joinable()) {
-        workerThread.join();
-    }
+    runner.Wait();
 }
 
-void CQiro7Dlg::AppendSample(const std::string& line) {
-    MeasurementSample sample;
-    sample.Parse(line);
-    samples.Append(sample);
-    const std::size_t number = samples.Size();
-    if (csvFile != nullptr) {
-        csvFile->WriteLine(sample);  // a failed line is reported when the file is closed
-    }
-    // The graph window is fed on the window thread too, within the same wait, so that the
-    // worker never blocks on a window of its own accord (see EndWorkerWithWindow).
-    const std::function<void()> show = [this, &line, &sample, number] {
-        ShowNewestSample(*this, line);
-        if (graphWindow != nullptr && graphWindow->isVisible()) {
-            graphWindow->AddRunSample(sample, number);
-        }
-    };
-    if (runLink != nullptr) {
-        runLink->RunOnWindowThread(show);
-    } else {
-        InvokeOnWindowThread(show);
-    }
+void CQiro7Dlg::OnSamplesArrived() {
+    runDisplay->SamplesArrived();
+}
+
+void CQiro7Dlg::ShowArrivedSamples() {
+    runDisplay->ShowArrived();
 }
 
 void CQiro7Dlg::OnReset() {
     UpdateData(true);
     samples.Clear();
     SetControlText(IDC_RECEIVED, "");
+    runDisplay->Cleared();
     if (graphWindow != nullptr && graphWindow->isVisible()) {
         graphWindow->ShowGraphWindow(false);
     }
     EnableControl(IDC_SHOW_GRAPH, false);
     EnableControl(IDC_OUTPUT, false);
     UpdateData(false);
-}
-
-// The start sets runActive before the worker exists, so "Stop" is never taken for a start.
-bool CQiro7Dlg::SetsRunActiveBeforeStart() const {
-    return true;
 }

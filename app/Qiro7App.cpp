@@ -3,8 +3,8 @@
 #include <QApplication>
 
 #include "app/Qiro7Dlg.h"
-#include "app/QtText.h"
 #include "app/WindowTitle.h"
+#include "framework/QtText.h"
 #include "link/ModalInteraction.h"
 #include "res/StringTable.h"
 

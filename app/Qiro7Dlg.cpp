@@ -3,9 +3,10 @@
 #include <array>
 #include <initializer_list>
 
-#include "app/DataExchange.h"
-#include "app/MessageBoxes.h"
-#include "app/QtText.h"
+#include "app/RunDisplay.h"
+#include "framework/DataExchange.h"
+#include "framework/MessageBoxes.h"
+#include "framework/QtText.h"
 #include "measure/AppMessages.h"
 #include "measure/RunActive.h"
 #include "res/Accelerators.h"
@@ -66,7 +67,8 @@ constexpr std::array kConditionGroups = {
 
 }  // namespace
 
-CQiro7Dlg::CQiro7Dlg(QWidget* parent) : CTemplateDialog(IDD_QIRO7_DIALOG, parent) {}
+CQiro7Dlg::CQiro7Dlg(QWidget* parent)
+    : CTemplateDialog(IDD_QIRO7_DIALOG, parent), runDisplay(std::make_unique<RunDisplay>(*this)) {}
 
 CQiro7Dlg::~CQiro7Dlg() {
     EndWorkerWithWindow();
@@ -257,10 +259,10 @@ int CQiro7Dlg::MeasureCount() {
     return value;
 }
 
-void CQiro7Dlg::SendAppMessage(unsigned message) {
+void CQiro7Dlg::OnAppMessage(unsigned message) {
     for (const MessageRoute& route : kMessageRoutes) {
         if (route.message == message) {
-            InvokeOnWindowThread([this, &route] { (this->*route.handler)(); });
+            (this->*route.handler)();
             return;
         }
     }

@@ -3,26 +3,26 @@
 // the application messages of the measurement worker and the graph window, and shows the
 // program's message boxes. It lives for the whole program.
 //
-// Threads: everything runs on the window thread, except the MeasurementWindow operations, which
-// the measurement worker calls on its own thread (each says what it forwards).
+// Threads: everything runs on the window thread, except where a member says otherwise. A run's
+// worker reaches the window through its run link (MeasurementRunWindow.cpp).
 #pragma once
 
 #include <memory>
 #include <string>
-#include <thread>
 
-#include "app/MeasurementConditions.h"
-#include "app/TemplateDialog.h"
 #include "app/UiState.h"
+#include "framework/TemplateDialog.h"
 #include "link/ModalInteraction.h"
 #include "measure/CsvFile.h"
-#include "measure/MeasurementWorker.h"
 #include "measure/SampleList.h"
+#include "services/MeasurementConditions.h"
+#include "services/MeasurementRunner.h"
 
 class CGraphDlg;
 class MeasurementRunLink;
+class RunDisplay;
 
-class CQiro7Dlg : public CTemplateDialog, public MeasurementWindow {
+class CQiro7Dlg : public CTemplateDialog {
     Q_OBJECT
 
 public:
@@ -42,7 +42,8 @@ public:
     int intervalSeconds = 0;  // box 1071
     int measureCount = 0;     // box 1086
 
-    // The run's samples: the worker appends, the window thread reads and clears.
+    // The run's samples: the worker appends, the window thread reads and clears (never during
+    // a run).
     SampleList samples;
 
     // Owned graph window; null until first created. A child widget of this window, so it is
@@ -73,10 +74,12 @@ public:
     void OnQuit();
     void OnInput();
 
-    // --- instrument and file services ----------------------------------------------------------
+    // --- instrument services with their boxes, and the file services ------------------------
+    // The full read (ConnectionServices.h), each text shown as it arrives; an InfoReadResult.
     int ReadInstrumentInfo();
     int CheckFactorText(std::string& factorText);
-    int WriteConditions();
+    // The factor text's check, the write and the re-read, each failure with its box: 1 when the
+    // window shows what the instrument reports after the write, else 0.
     int WriteConditionsAndReread();
     int CompareConditions();
     // Save's write after its checks, also the rewrite before a run: a validationMode 1 pull
@@ -88,24 +91,24 @@ public:
     void CloseRunOutputFile();
     int WriteCsvFile(const std::string& path);
 
-    // --- MeasurementWindow: called by the worker on its thread --------------------------------
-    // Each reads its value on the window thread and waits for it.
-    int AveragingIndex() override;
-    int IntervalSeconds() override;
-    int MeasureCount() override;
-    void AppendSample(const std::string& line) override;
-    // Runs the message's handler on the window thread and returns when it has finished, its
-    // boxes included. Any thread.
-    void SendAppMessage(unsigned message) override;
-    bool SetsRunActiveBeforeStart() const override;
+    // --- a run ------------------------------------------------------------------------------
+    // The values a run starts with. Any thread: from another one, each is read on the window
+    // thread while the caller waits.
+    int AveragingIndex();
+    int IntervalSeconds();
+    int MeasureCount();
 
-    // True from the start of a run's worker until its thread procedure has returned. Window
-    // thread.
+    // True from the start of a run's worker until its thread procedure has returned.
     bool IsWorkerRunning() const;
+    // New samples are in the list: the Received box and a visible graph window show them, at
+    // once or within 40 ms of the last time.
+    void OnSamplesArrived();
+    // Every sample in the list shown now; the run's messages come after this.
+    void ShowArrivedSamples();
 
 public slots:
-    // Application messages; they take no parameters. Window thread (the worker reaches them
-    // through SendAppMessage, a blocking queued call).
+    // Application messages; they take no parameters. Window thread (SendAppMessage brings them
+    // there from any thread and waits).
     void OnMeasDone();
     void OnMeasError();
     void OnMeasFailed();
@@ -119,6 +122,7 @@ protected:
     void OnOK() override;
     void OnCancel() override;
     void OnSetCursor() override;
+    void OnAppMessage(unsigned message) override;
 
 private:
     // Closes the run's CSV file and resets the graph window's button: the first steps of every
@@ -126,9 +130,11 @@ private:
     void EndRunOutput();
     // The reaction to a run that the instrument aborted: reads and reports its error code.
     void ReactToMeasurementError();
-    // Runs "ERR"; on success stores the code in lastErrorCode and pushes it to the label. The
-    // code is what the read handed back, also when it failed.
-    bool ReadLastErrorCode(std::string& code);
+    // Stores the code in lastErrorCode and pushes it to the label.
+    void ShowLastErrorCode(const std::string& code);
+    // Runs "ERR" and on success shows the code. The code is what the read handed back, also
+    // when it failed.
+    bool ReadLastErrorIntoLabel(std::string& code);
     // The graph window's Start/Stop takes the caption and enabled state of "start/stop".
     void CopyStartStopToGraphWindow();
     // Start/Stop of a visible graph window reads "Start" (true) or "Stop".
@@ -136,16 +142,19 @@ private:
 
     // Creates the graph window if need be, prepares it for the new run and shows it.
     void ShowGraphForRun();
-    // Sets runActive and starts the run's worker thread; a failed start ends as a failed run.
+    // Starts the run's worker with the window's values; a failed start ends as a failed run.
     void StartWorker();
     // A worker still running when the window goes is asked to stop, cut off from the window
     // and waited for, so it never reaches a dead window: whatever it waits for on this thread,
     // a box included, is released. Destructor only.
     void EndWorkerWithWindow();
 
-    std::unique_ptr<CsvFile> csvFile;  // the run's automatic output; null when none
-    // The running or last worker: its thread and its calls into this window.
+    // The run's automatic output; null when none. The worker writes it from the start of a
+    // run until its end message, which closes it on this thread.
+    std::unique_ptr<CsvFile> csvFile;
+    std::unique_ptr<RunDisplay> runDisplay;
+    // The running or last run: its worker, and the worker's calls into this window.
+    MeasurementRunner runner;
     std::shared_ptr<MeasurementRunLink> runLink;
-    std::thread workerThread;
     CGraphDlg* graphWindow = nullptr;
 };

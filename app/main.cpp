@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "app/Qiro7App.h"
-#include "app/QtModalInteraction.h"
+#include "framework/QtModalInteraction.h"
 #include "link/ModalInteraction.h"
 
 int main(int argc, char* argv[]) {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/Qiro7App.h"
-#include "app/QtModalInteraction.h"
+#include "framework/QtModalInteraction.h"
 #include "link/ModalInteraction.h"
 #include "link/UsbDriver.h"
 #include "sim/SimulatedUsbDriver.h"

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "app/FrameworkText.h"
-#include "app/MeasurementConditions.h"
+#include "framework/FrameworkText.h"
 #include "link/Instrument.h"
 #include "measure/CsvLine.h"
 #include "measure/MeasurementSample.h"
 #include "measure/TextRules.h"
+#include "services/MeasurementConditions.h"
 
 namespace {
 

@@ -313,7 +313,8 @@ private:
     // packets the start's reply came in; with interval 0 every one of them up to the count or
     // the stop request is a sample.
     void Samples(int result) const {
-        const std::size_t limit = static_cast<std::size_t>(RunCountLimit(settings.measureCount));
+        const std::size_t limit =
+            static_cast<std::size_t>(RunCountLimit(settings.measureCount).value());
         Require(window.samples.size() <= limit, "more samples than the count");
         if (result == MeasurementResult::kStartFailed) {
             return;

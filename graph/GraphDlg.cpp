@@ -7,12 +7,11 @@
 #include <climits>
 #include <cstdio>
 
-#include "app/DataExchange.h"
-#include "app/FrameworkText.h"
-#include "app/MessageBoxes.h"
-#include "app/QtText.h"
+#include "framework/DataExchange.h"
+#include "framework/FrameworkText.h"
+#include "framework/MessageBoxes.h"
+#include "framework/QtText.h"
 #include "measure/AppMessages.h"
-#include "measure/MeasurementWorker.h"
 #include "measure/TextRules.h"
 #include "res/Accelerators.h"
 #include "res/DialogTemplates.h"
@@ -102,7 +101,12 @@ void CGraphDlg::ShowRunSamples(const std::vector<MeasurementSample>& samples) {
 }
 
 void CGraphDlg::AddRunSample(const MeasurementSample& sample, std::size_t number) {
-    if (!graphControl.AppendEntryNumber(sample, number)) {
+    AddRunSamples({sample}, number);
+}
+
+void CGraphDlg::AddRunSamples(const std::vector<MeasurementSample>& samples,
+                              std::size_t firstNumber) {
+    if (graphControl.AppendEntriesNumbered(samples, firstNumber) == 0) {
         return;
     }
     const std::string text = CountText(graphControl.GetEntryCount());
@@ -156,7 +160,7 @@ void CGraphDlg::OnSetting() {
 
 void CGraphDlg::OnStartStop() {
     UpdateData(true);
-    if (auto* mainWindow = dynamic_cast<MeasurementWindow*>(parentWidget())) {
+    if (auto* mainWindow = qobject_cast<CTemplateDialog*>(parentWidget())) {
         mainWindow->SendAppMessage(WM_APP_TOGGLE_MEAS);
     }
 }

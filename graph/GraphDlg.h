@@ -4,14 +4,14 @@
 // all samples or a range of sample numbers, and starts or stops a run through the main window.
 // "Close" only hides it; the close box is greyed, Esc and Enter do nothing.
 //
-// Threads: AddRunSample may run on the measurement worker thread; everything else on the
-// window thread.
+// Threads: AddRunSample and AddRunSamples may run on any thread; everything else on the window
+// thread.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "app/TemplateDialog.h"
+#include "framework/TemplateDialog.h"
 #include "graph/RealTimeGraph.h"
 #include "measure/MeasurementSample.h"
 
@@ -24,7 +24,7 @@ class CGraphDlg : public CTemplateDialog {
 
 public:
     // Created hidden; the framework initialises the window when it is first shown. "Start/Stop"
-    // goes to parent as WM_APP_TOGGLE_MEAS when parent is a MeasurementWindow (the main window).
+    // goes to parent as WM_APP_TOGGLE_MEAS when parent is a template dialog (the main window).
     explicit CGraphDlg(QWidget* parent);
     ~CGraphDlg() override;
 
@@ -37,6 +37,8 @@ public:
     // and the count text follows on the window thread. Any thread; from another one it returns
     // once the text is set.
     void AddRunSample(const MeasurementSample& sample, std::size_t number);
+    // The same for samples numbered firstNumber, firstNumber + 1, ..., drawn with one repaint.
+    void AddRunSamples(const std::vector<MeasurementSample>& samples, std::size_t firstNumber);
     // "Start" when start is true, else "Stop".
     void SetStartCaption(bool start);
     void ShowGraphWindow(bool show);

@@ -3,7 +3,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 
-#include "app/QtText.h"
+#include "framework/QtText.h"
 
 namespace {
 

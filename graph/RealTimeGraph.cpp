@@ -173,16 +173,25 @@ void CRealTimeGraph::AppendEntry(const MeasurementSample& sample) {
 }
 
 bool CRealTimeGraph::AppendEntryNumber(const MeasurementSample& sample, std::size_t number) {
-    Entry entry = EntryOf(sample);
+    return AppendEntriesNumbered({sample}, number) != 0;
+}
+
+std::size_t CRealTimeGraph::AppendEntriesNumbered(const std::vector<MeasurementSample>& samples,
+                                                  std::size_t firstNumber) {
+    std::size_t appended = 0;
     {
         const std::lock_guard lock(entriesMutex);
-        if (entries.size() > number) {
-            return false;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            if (entries.size() <= firstNumber + i) {
+                AppendLocked(EntryOf(samples[i]));
+                ++appended;
+            }
         }
-        AppendLocked(std::move(entry));
     }
-    RequestRepaint();
-    return true;
+    if (appended != 0) {
+        RequestRepaint();
+    }
+    return appended;
 }
 
 void CRealTimeGraph::AppendLocked(Entry entry) {

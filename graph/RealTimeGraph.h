@@ -6,8 +6,8 @@
 // column's entries come from RangeExtremes), so it costs in proportion to the width, not to the
 // number of entries.
 //
-// Threads: AppendEntry, AppendEntryNumber and GetEntryCount may be called from any thread (the
-// measurement worker may append); everything else runs on the window thread. One mutex guards
+// Threads: the appends and GetEntryCount may be called from any thread; everything else runs
+// on the window thread. One mutex guards
 // the entry list, so a paint never sees it change and an append never runs inside a reload.
 #pragma once
 
@@ -43,6 +43,10 @@ public:
     // Any thread: the same for the sample that follows `number - 1` received ones; nothing
     // when the list holds `number` received samples or more already. True when appended.
     bool AppendEntryNumber(const MeasurementSample& sample, std::size_t number);
+    // Any thread: the same for samples numbered firstNumber, firstNumber + 1, ..., with one
+    // repaint request for all. How many were appended.
+    std::size_t AppendEntriesNumbered(const std::vector<MeasurementSample>& samples,
+                                      std::size_t firstNumber);
     // No repaint: the caller asks for one when it has set everything.
     void SetRange(int mode, double from, double to);
     void SetDataType(int selectedDataType);

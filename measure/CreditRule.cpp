@@ -13,7 +13,10 @@ double RunIntervalMs(int intervalSeconds, int periodMs) {
     return intervalSeconds > 0 ? intervalSeconds * 1000.0 : static_cast<double>(periodMs);
 }
 
-int RunCountLimit(int measureCount) {
+std::optional<int> RunCountLimit(int measureCount) {
+    if (measureCount == kUnlimitedCount) {
+        return std::nullopt;
+    }
     return measureCount > 0 ? measureCount : kDefaultCountLimit;
 }
 
@@ -24,4 +27,20 @@ bool TimeCredit::TakeLine(int periodMs) {
         return true;
     }
     return false;
+}
+
+CreditRule::CreditRule(int intervalSeconds, int averagingIndex, int measureCount)
+    : periodMs(PeriodMs(averagingIndex)),
+      credit(RunIntervalMs(intervalSeconds, periodMs)),
+      countLimit(RunCountLimit(measureCount)) {}
+
+LineUse CreditRule::TakeLine() {
+    if (countLimit.has_value() && accepted >= *countLimit) {
+        return LineUse::StopDue;
+    }
+    if (!credit.TakeLine(periodMs)) {
+        return LineUse::Skipped;
+    }
+    ++accepted;
+    return LineUse::Sample;
 }

@@ -25,8 +25,7 @@ public:
     MeasurementRun(MeasurementWindow& mainWindow, CInstrument& startedInstrument)
         : window(mainWindow),
           instrument(startedInstrument),
-          countLimit(RunCountLimit(window.MeasureCount())),
-          credit(RunIntervalMs(window.IntervalSeconds(), PeriodMs(window.AveragingIndex()))) {
+          rule(window.IntervalSeconds(), window.AveragingIndex(), window.MeasureCount()) {
         // The start exchange may have read the stream's first text along with its "END".
         stream.Append(instrument.TakePendingText());
     }
@@ -41,9 +40,7 @@ private:
 
     MeasurementWindow& window;
     CInstrument& instrument;
-    const int countLimit;
-    TimeCredit credit;
-    int accepted = 0;
+    CreditRule rule;
     bool stopped = false;
     StreamLineAssembler stream;
 };
@@ -78,13 +75,15 @@ int MeasurementRun::Run() {
 }
 
 void MeasurementRun::OfferToCredit(const std::string& line, bool& stopDue) {
-    if (accepted >= countLimit) {
-        stopDue = true;
-        return;
-    }
-    if (credit.TakeLine(PeriodMs(window.AveragingIndex()))) {
-        ++accepted;
-        window.AppendSample(line);
+    switch (rule.TakeLine()) {
+        case LineUse::Sample:
+            window.AppendSample(line);
+            break;
+        case LineUse::StopDue:
+            stopDue = true;
+            break;
+        case LineUse::Skipped:
+            break;
     }
 }
 

@@ -11,9 +11,10 @@ class MeasurementWindow {
 public:
     virtual ~MeasurementWindow() = default;
 
-    // Worker thread, once per stream line: the averaging button index (-1 when none is checked).
+    // Worker thread, once each at the start of the run: the averaging button index (-1 when
+    // none is checked), the interval and the count (0 for 9,999; kUnlimitedCount of
+    // CreditRule.h to run until stopped).
     virtual int AveragingIndex() = 0;
-    // Worker thread, once at the start of the run.
     virtual int IntervalSeconds() = 0;
     virtual int MeasureCount() = 0;
 

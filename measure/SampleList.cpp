@@ -30,9 +30,12 @@ std::vector<MeasurementSample> SampleList::Snapshot() const {
     return records;
 }
 
-std::vector<MeasurementSample> SampleList::Newest(std::size_t count) const {
+std::vector<MeasurementSample> SampleList::Slice(std::size_t first, std::size_t last) const {
     std::lock_guard lock(mutex);
-    const std::size_t first = records.size() - std::min(count, records.size());
+    const std::size_t end = std::min(last, records.size());
+    if (first >= end) {
+        return {};
+    }
     return std::vector<MeasurementSample>(records.begin() + static_cast<std::ptrdiff_t>(first),
-                                          records.end());
+                                          records.begin() + static_cast<std::ptrdiff_t>(end));
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -20,8 +21,9 @@ public:
     std::optional<MeasurementSample> At(std::size_t index) const;
     // A copy of the whole list as it stands.
     std::vector<MeasurementSample> Snapshot() const;
-    // A copy of the newest count records (all when there are fewer), oldest first.
-    std::vector<MeasurementSample> Newest(std::size_t count) const;
+    // Copies of the records from index first up to, not including, last, as far as the list
+    // reaches at that moment; empty when it does not reach first.
+    std::vector<MeasurementSample> Slice(std::size_t first, std::size_t last = SIZE_MAX) const;
 
 private:
     mutable std::mutex mutex;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogUnits.h"
+#include "framework/DialogUnits.h"
 #include "res/Accelerators.h"
 #include "res/DialogTemplates.h"
 

@@ -1,4 +1,4 @@
-#include "app/MessageBoxes.h"
+#include "framework/MessageBoxes.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <system_error>
 
-#include "app/WaitCursor.h"
+#include "framework/WaitCursor.h"
 #include "res/StringTable.h"
 #include "tests/support/ScriptedModalInteraction.h"
 

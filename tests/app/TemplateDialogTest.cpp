@@ -15,8 +15,8 @@
 #include <QThread>
 #include <thread>
 
-#include "app/QtModalInteraction.h"
-#include "app/TemplateDialog.h"
+#include "framework/QtModalInteraction.h"
+#include "framework/TemplateDialog.h"
 
 namespace {
 

@@ -41,32 +41,31 @@ TEST(SampleList, KeepsRecordsInOrderOfArrival) {
     EXPECT_TRUE(list.Snapshot().empty());
 }
 
-struct NewestCase {
+struct SliceCase {
     std::size_t stored;
-    std::size_t asked;
-    std::vector<std::string> firstLines;
+    std::size_t first;
+    std::size_t last;
+    std::vector<std::string> expected;
 };
 
-TEST(SampleList, NewestGivesTheLastRecordsOldestFirst) {
-    const NewestCase cases[] = {
-        {0, 50, {}},
-        {3, 0, {}},
-        {3, 50, {"0 0 0", "1 0 0", "2 0 0"}},
-        {5, 2, {"3 0 0", "4 0 0"}},
-        {50, 50, {"0 0 0"}},
-        {51, 50, {"1 0 0"}},
+TEST(SampleList, SliceCopiesTheRecordsOfARangeAsFarAsTheListReaches) {
+    const SliceCase cases[] = {
+        {0, 0, 50, {}},
+        {3, 0, SIZE_MAX, {"0 0 0", "1 0 0", "2 0 0"}},
+        {5, 3, SIZE_MAX, {"3 0 0", "4 0 0"}},
+        {5, 1, 3, {"1 0 0", "2 0 0"}},
+        {5, 2, 2, {}},
+        {5, 3, 1, {}},
+        {3, 3, SIZE_MAX, {}},
+        {3, 7, 9, {}},
     };
-    for (const NewestCase& c : cases) {
+    for (const SliceCase& c : cases) {
         SampleList list;
         for (std::size_t i = 0; i < c.stored; ++i) {
             list.Append(SampleNumbered(i));
         }
-        const std::vector<std::string> lines = RawLinesOf(list.Newest(c.asked));
-        const std::size_t expectedSize = std::min(c.stored, c.asked);
-        ASSERT_EQ(lines.size(), expectedSize) << c.stored << " stored, " << c.asked << " asked";
-        for (std::size_t i = 0; i < c.firstLines.size(); ++i) {
-            EXPECT_EQ(lines[i], c.firstLines[i]) << c.stored << " stored, " << c.asked << " asked";
-        }
+        EXPECT_EQ(RawLinesOf(list.Slice(c.first, c.last)), c.expected)
+            << c.stored << " stored, from " << c.first << " to " << c.last;
     }
 }
 
@@ -97,9 +96,10 @@ TEST(SampleList, ReaderSeesConsistentPrefixesWhileWorkerAppends) {
         const std::vector<MeasurementSample> snapshot = list.Snapshot();
         inconsistent += snapshot.size() < lastSize || !IsPrefixOfRun(snapshot) ? 1 : 0;
         lastSize = snapshot.size();
-        const std::vector<MeasurementSample> newest = list.Newest(50);
+        const std::vector<MeasurementSample> newest = list.Slice(lastSize / 2);
         if (!newest.empty()) {
             const std::size_t first = std::stoul(newest.front().irradianceText);
+            inconsistent += first != lastSize / 2;
             inconsistent += std::stoul(newest.back().irradianceText) != first + newest.size() - 1;
         }
         const std::optional<MeasurementSample> record = list.At(lastSize / 2);

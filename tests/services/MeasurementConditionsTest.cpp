@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/MeasurementConditions.h"
 #include "link/Instrument.h"
 #include "link/Sleep.h"
+#include "services/ConditionServices.h"
+#include "services/MeasurementConditions.h"
 #include "sim/SimulatedUsbDriver.h"
 
 namespace {
@@ -237,11 +238,13 @@ protected:
 struct MissingCase {
     int MeasurementConditions::*field;  // the setting without an argument; null for none
     std::size_t requestsSent;
+    const char* factorText = "1.5";
+    int result = kConditionWithoutArgument;
 };
 
 TEST_F(ConditionsOverSim, WritesInTheFixedOrderUpToASettingWithoutArgument) {
     const MissingCase cases[] = {
-        {nullptr, 8},
+        {nullptr, 8, "1.5", 0},
         {&MeasurementConditions::averagingIndex, 0},
         {&MeasurementConditions::rangeIndex, 1},
         {&MeasurementConditions::frequencyIndex, 2},
@@ -249,6 +252,7 @@ TEST_F(ConditionsOverSim, WritesInTheFixedOrderUpToASettingWithoutArgument) {
         {&MeasurementConditions::zeroCalibrationIndex, 5},
         {&MeasurementConditions::autoPowerOffIndex, 6},
         {&MeasurementConditions::analogResponseIndex, 7},
+        {nullptr, 0, "0.0010", kFactorTextRefused},  // never sent, whoever calls
     };
     const std::vector<std::string> fullOrder = {"ACW 3",  "MRW 5", "FRQW 1", "CFW 1.5",
                                                 "CFSW 0", "ZCW 1", "APW 2",  "AFW 1"};
@@ -258,9 +262,7 @@ TEST_F(ConditionsOverSim, WritesInTheFixedOrderUpToASettingWithoutArgument) {
         if (c.field != nullptr) {
             values.*c.field = -1;
         }
-        EXPECT_EQ(WriteConditionSet(values, "1.5"),
-                  c.field != nullptr ? kConditionWithoutArgument : 0)
-            << c.requestsSent;
+        EXPECT_EQ(WriteConditionSet(values, c.factorText), c.result) << c.requestsSent;
         const std::vector<std::string> expected(fullOrder.begin(),
                                                 fullOrder.begin() + c.requestsSent);
         EXPECT_EQ(driver->RequestLog(), expected);

@@ -1,21 +1,25 @@
 // Zero calibration, the last error code, the instrument log, and the reaction to a run the
-// instrument aborted. Window thread.
+// instrument aborted, on the window's side: states, the label and the boxes. Window thread.
 #include <optional>
 #include <string>
 
 #include "app/LogDlg.h"
 #include "app/Qiro7Dlg.h"
-#include "app/WaitCursor.h"
+#include "framework/WaitCursor.h"
 #include "link/Instrument.h"
 #include "res/StringTable.h"
+#include "services/CalibrationServices.h"
 
-bool CQiro7Dlg::ReadLastErrorCode(std::string& code) {
-    CInstrument instrument;
-    if (instrument.ReadLastError(code) != 1) {
-        return false;
-    }
+void CQiro7Dlg::ShowLastErrorCode(const std::string& code) {
     lastErrorCode = code;
     UpdateData(false);
+}
+
+bool CQiro7Dlg::ReadLastErrorIntoLabel(std::string& code) {
+    if (!ReadLastErrorCode(code)) {
+        return false;
+    }
+    ShowLastErrorCode(code);
     return true;
 }
 
@@ -26,16 +30,16 @@ void CQiro7Dlg::OnCalibrate() {
     UpdateData(true);
     WaitCursor waitCursor;
     SetUiState(UiState::Busy);
-    CInstrument instrument;
-    const int result = instrument.Calibrate();
-    if (result == ExchangeResult::kOpenFailed) {
+    const CalibrationResult calibration = ZeroCalibrate();
+    if (calibration.errorCodeRead) {
+        ShowLastErrorCode(calibration.lastErrorCode);
+    }
+    if (calibration.result == ExchangeResult::kOpenFailed) {
         ShowError(IDS_CONNECTION_ERROR);
         SetUiState(UiState::Disconnected);
         return;
     }
-    std::string code;
-    ReadLastErrorCode(code);
-    if (result != 0) {
+    if (calibration.result != 0) {
         ShowError(IDS_CONNECTING_ERROR);
         SetUiState(UiState::Disconnected);
         return;
@@ -49,7 +53,7 @@ void CQiro7Dlg::OnGetLastError() {
     std::string code;
     // Stored and pushed before the state change, whose pull would otherwise take the label's
     // old text back into lastErrorCode.
-    if (!ReadLastErrorCode(code)) {
+    if (!ReadLastErrorIntoLabel(code)) {
         SetUiState(UiState::Disconnected);
         ShowError(IDS_CONNECTING_ERROR);
         return;
@@ -60,9 +64,8 @@ void CQiro7Dlg::OnGetLastError() {
 void CQiro7Dlg::OnLog() {
     std::optional<WaitCursor> waitCursor(std::in_place);
     SetUiState(UiState::Busy);
-    CInstrument instrument;
     std::string log;
-    if (instrument.ReadLog(log) != 1) {
+    if (!ReadInstrumentLog(log)) {
         SetUiState(UiState::Disconnected);
         ShowError(IDS_CONNECTING_ERROR);
         return;
@@ -77,16 +80,20 @@ void CQiro7Dlg::OnLog() {
 
 void CQiro7Dlg::ReactToMeasurementError() {
     std::string code;
-    ReadLastErrorCode(code);
-    if (code == "4") {
-        SetUiState(UiState::Connected);
-        ShowError(IDS_INTEGRATION_OVER);
-    } else if (code == "5") {
-        SetUiState(UiState::Connected);
-        ShowError(IDS_RANGE_OVER);
-    } else {
-        SetUiState(UiState::Disconnected);
-        ShowError(IDS_MEASUREMENT_FAILED);
+    ReadLastErrorIntoLabel(code);
+    switch (RunErrorKindOf(code)) {
+        case RunErrorKind::IntegrationOver:
+            SetUiState(UiState::Connected);
+            ShowError(IDS_INTEGRATION_OVER);
+            break;
+        case RunErrorKind::RangeOver:
+            SetUiState(UiState::Connected);
+            ShowError(IDS_RANGE_OVER);
+            break;
+        case RunErrorKind::Other:
+            SetUiState(UiState::Disconnected);
+            ShowError(IDS_MEASUREMENT_FAILED);
+            break;
     }
     update();
 }

@@ -1,4 +1,4 @@
-#include "app/FrameworkText.h"
+#include "framework/FrameworkText.h"
 
 #include <cctype>
 #include <charconv>

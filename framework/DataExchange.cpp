@@ -1,10 +1,10 @@
-#include "app/DataExchange.h"
+#include "framework/DataExchange.h"
 
 #include <QLineEdit>
 
-#include "app/FrameworkText.h"
-#include "app/MessageBoxes.h"
-#include "app/TemplateDialog.h"
+#include "framework/FrameworkText.h"
+#include "framework/MessageBoxes.h"
+#include "framework/TemplateDialog.h"
 
 CDataExchange::CDataExchange(CTemplateDialog& target, bool saveAndValidate)
     : dialog(target), pull(saveAndValidate) {}

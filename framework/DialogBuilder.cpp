@@ -1,4 +1,4 @@
-#include "app/DialogBuilder.h"
+#include "framework/DialogBuilder.h"
 
 #include <qdrawutil.h>
 #include <QButtonGroup>
@@ -13,7 +13,7 @@
 #include <QRadioButton>
 #include <algorithm>
 
-#include "app/QtText.h"
+#include "framework/QtText.h"
 
 namespace {
 

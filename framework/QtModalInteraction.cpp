@@ -1,4 +1,4 @@
-#include "app/QtModalInteraction.h"
+#include "framework/QtModalInteraction.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -6,9 +6,9 @@
 #include <QStringList>
 #include <QThread>
 
-#include "app/FrameworkText.h"
-#include "app/QtText.h"
-#include "app/ThreadHandoff.h"
+#include "framework/FrameworkText.h"
+#include "framework/QtText.h"
+#include "framework/ThreadHandoff.h"
 
 namespace {
 

@@ -1,16 +1,14 @@
-// The window's eight measurement conditions. Radio indexes are zero-based in the group's tab
-// order, -1 when no button is checked. A plain value; the main window owns one (window thread).
+// The instrument's eight measurement conditions as the window shows them. Radio indexes are
+// zero-based in the group's tab order, -1 when no button is checked. A plain value; the main
+// window owns one (window thread).
 //
-// Below it, the Qt-free rules for these values: how an instrument reply becomes a radio index,
-// how an index becomes a write argument, the factor text rule, the comparison before a run, and
-// the reads and writes of whole sets. The pure functions may be called from any thread; the
-// instrument functions from one thread at a time, like CInstrument itself.
+// Below it, the rules for these values: how an instrument reply becomes a radio index, how an
+// index becomes a write argument, the factor text rule and the comparison before a run. Pure
+// functions; any thread. ConditionServices.h reads and writes whole sets.
 #pragma once
 
 #include <optional>
 #include <string>
-
-class CInstrument;
 
 struct MeasurementConditions {
     int rangeIndex = -1;
@@ -54,19 +52,3 @@ bool IsAcceptableFactorText(const std::string& text);
 // Auto power off and analog response are not compared.
 int FirstConditionDifference(const MeasurementConditions& window,
                              const MeasurementConditions& instrument);
-
-// Reads, with the instrument's own open-close cycles, "ACR", "MRR", "FRQR", "ZCR" and "CFSR"
-// into their indexes, in that order. False at the first failed query or empty reply that
-// EmptyReplyFails names; the settings read before it keep their new values.
-bool ReadMeasuringConditions(CInstrument& instrument, MeasurementConditions& values);
-// The same for "APR" and "AFR".
-bool ReadDeviceConditions(CInstrument& instrument, MeasurementConditions& values);
-
-// WriteConditionSet's result when a setting has no argument: nothing was sent for it.
-inline constexpr int kConditionWithoutArgument = 1;
-
-// Writes the eight settings in the instrument's fixed order "ACW", "MRW", "FRQW", "CFW" (the
-// factor text as given), "CFSW", "ZCW", "APW", "AFW", each with its own CInstrument, stopping
-// at the first that fails: 0 when all were written, kConditionWithoutArgument, or the failing
-// write's code (-1 when the link could not be opened, -2..-7). Earlier settings stay written.
-int WriteConditionSet(const MeasurementConditions& values, const std::string& factorText);

@@ -1,4 +1,4 @@
-#include "app/MessageBoxes.h"
+#include "framework/MessageBoxes.h"
 
 #include "res/StringTable.h"
 

@@ -1,4 +1,4 @@
-#include "app/DialogUnits.h"
+#include "framework/DialogUnits.h"
 
 #include <cstdint>
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/DialogBuilder.h"
+#include "framework/DialogBuilder.h"
 #include "res/Accelerators.h"
 
 // The commands of the OK (id 1) and cancel (id 2) buttons. Enter gives the OK command when the
@@ -68,6 +68,10 @@ public:
     // Runs action on the window thread and returns after it has run; directly when called
     // there. Any thread. The caller must not hold anything the window thread waits for.
     void InvokeOnWindowThread(const std::function<void()>& action);
+    // The platform's synchronous application message (measure/AppMessages.h): OnAppMessage
+    // runs on the window thread and this returns when it has finished, its boxes included. Any
+    // thread, under InvokeOnWindowThread's condition.
+    void SendAppMessage(unsigned message);
 
     void setVisible(bool visible) override;
     void accept() override;
@@ -84,6 +88,8 @@ protected:
     virtual void OnCancel();
     // The pointer moved over the window; the place to choose its cursor.
     virtual void OnSetCursor();
+    // An application message sent to this window; the base ignores it.
+    virtual void OnAppMessage(unsigned message);
 
     // From now on keys pressed in this window go through the table first.
     void LoadAcceleratorTable(int tableId);

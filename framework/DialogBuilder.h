@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/DialogUnits.h"
+#include "framework/DialogUnits.h"
 #include "res/DialogTemplates.h"
 
 class QButtonGroup;

@@ -1,4 +1,4 @@
-#include "app/TemplateDialog.h"
+#include "framework/TemplateDialog.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -13,9 +13,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/DataExchange.h"
-#include "app/QtText.h"
-#include "app/ThreadHandoff.h"
+#include "framework/DataExchange.h"
+#include "framework/QtText.h"
+#include "framework/ThreadHandoff.h"
 
 namespace {
 
@@ -219,6 +219,12 @@ void CTemplateDialog::InvokeOnWindowThread(const std::function<void()>& action) 
         Qt::BlockingQueuedConnection);
     TakeOver();
 }
+
+void CTemplateDialog::SendAppMessage(unsigned message) {
+    InvokeOnWindowThread([this, message] { OnAppMessage(message); });
+}
+
+void CTemplateDialog::OnAppMessage(unsigned) {}
 
 void CTemplateDialog::setVisible(bool visible) {
     if (visible && !initialized) {

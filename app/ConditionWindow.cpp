@@ -1,19 +1,15 @@
-// The measurement conditions on the window's side: the factor text check, the write with its
-// boxes, the re-read, Save, and the comparison before a run. Window thread.
+// The measurement conditions on the window's side: the factor text check, the write and re-read
+// with their boxes, Save, and the comparison before a run. Window thread.
 #include <string>
 
+#include "app/InstrumentInfoView.h"
 #include "app/Qiro7Dlg.h"
-#include "app/WaitCursor.h"
+#include "framework/WaitCursor.h"
 #include "link/Instrument.h"
-#include "measure/TextRules.h"
 #include "res/StringTable.h"
+#include "services/ConditionServices.h"
 
 namespace {
-
-// CompareConditions' code for a failure after the instrument was found.
-constexpr int kCompareReadFailed = -2;
-// WriteConditions' code for a factor text that may not be sent.
-constexpr int kFactorTextRefused = 2;
 
 // A factor text that may not be sent is reported with string 156 and the focus on its box.
 bool CheckFactorTextOrReport(CQiro7Dlg& window, std::string& factorText) {
@@ -25,6 +21,16 @@ bool CheckFactorTextOrReport(CQiro7Dlg& window, std::string& factorText) {
     return false;
 }
 
+// A write that failed on the link is a connection error; any other failure of a write is
+// reported as the factor's. A setting without argument fails without a box.
+void ReportWriteFailure(CQiro7Dlg& window, int code) {
+    if (code == ExchangeResult::kOpenFailed) {
+        window.ShowError(IDS_CONNECTION_ERROR);
+    } else if (code < 0) {
+        window.ShowError(IDS_WRITE_FACTOR_FAILED);
+    }
+}
+
 }  // namespace
 
 int CQiro7Dlg::CheckFactorText(std::string& factorText) {
@@ -33,28 +39,22 @@ int CQiro7Dlg::CheckFactorText(std::string& factorText) {
     return IsAcceptableFactorText(factorText) ? 1 : 0;
 }
 
-int CQiro7Dlg::WriteConditions() {
+int CQiro7Dlg::WriteConditionsAndReread() {
     UpdateData(true);
     std::string factorText;
     if (!CheckFactorTextOrReport(*this, factorText)) {
-        return kFactorTextRefused;
-    }
-    const int code = WriteConditionSet(conditions, factorText);
-    if (code == ExchangeResult::kOpenFailed) {
-        ShowError(IDS_CONNECTION_ERROR);
-    } else if (code < 0) {
-        ShowError(IDS_WRITE_FACTOR_FAILED);
-    }
-    return code;
-}
-
-int CQiro7Dlg::WriteConditionsAndReread() {
-    if (WriteConditions() != 0) {
         return 0;
     }
-    const int result = ReadInstrumentInfo();
-    if (result != 0) {
-        ShowError(result == -1 ? IDS_CONNECTION_ERROR : IDS_READ_FACTOR_FAILED);
+    InstrumentInfoView view(*this);
+    const ConditionsUpdate update =
+        ::WriteConditionsAndReread(conditions, factorText, view.Info(), &view);
+    if (update.written != 0) {
+        ReportWriteFailure(*this, update.written);
+        return 0;
+    }
+    if (view.Finish(update.reread) != InfoReadResult::kSuccess) {
+        ShowError(update.reread == InfoReadResult::kNotFound ? IDS_CONNECTION_ERROR
+                                                             : IDS_READ_FACTOR_FAILED);
         return 0;
     }
     return 1;
@@ -89,20 +89,9 @@ void CQiro7Dlg::OnSave() {
 
 int CQiro7Dlg::CompareConditions() {
     WaitCursor waitCursor;
-    CInstrument instrument;
-    std::string productId;
-    if (instrument.CheckConnection(productId) != 1) {
+    const int result = CompareConditionsWithInstrument(conditions);
+    if (result == CompareResult::kNotFound) {
         ShowError(IDS_CONNECTION_ERROR);
-        return -1;
     }
-    MeasurementConditions reported;
-    std::string factorReply;
-    if (instrument.ReadCorrectionFactor(factorReply) != 1) {
-        return kCompareReadFailed;
-    }
-    reported.correctionFactor = TextToDouble(factorReply);
-    if (!ReadMeasuringConditions(instrument, reported)) {
-        return kCompareReadFailed;
-    }
-    return FirstConditionDifference(conditions, reported);
+    return result;
 }
