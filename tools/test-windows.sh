@@ -15,27 +15,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QIRO7_WIN_BUILD_DIR:-$root/build-win}"
 suite_timeout_s=300
 
+source "$root/tools/lib/packages.sh"
 packages=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
-          fonts-dejavu-core xvfb xauth xdotool xclip imagemagick)
-
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-install_missing_packages() {
-    local missing=() package
-    for package in "${packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$package")
-        fi
-    done
-    if [ "${#missing[@]}" -gt 0 ]; then
-        echo "Installing: ${missing[*]}"
-        as_root apt-get update -qq
-        as_root env DEBIAN_FRONTEND=noninteractive \
-            apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-    fi
-}
+          fonts-dejavu-core xvfb xauth xdotool xclip imagemagick unzip)
 
 build() {
     local qt_dir
@@ -143,18 +125,32 @@ run_suites() {
     [ "$total_failed" -eq 0 ] && [ "$broken" -eq 0 ]
 }
 
-# The program itself counts as one more test.
+# The zip a Windows user gets, unpacked as they would unpack it.
+make_package() {
+    (cd "$build_dir" && cpack >"$build_dir/cpack.log" 2>&1) || {
+        tail -n 20 "$build_dir/cpack.log"
+        return 1
+    }
+    local zip
+    zip="$(find "$build_dir" -maxdepth 1 -name 'qiro7-*-win64.zip' | head -n 1)"
+    rm -rf "$build_dir/unpacked"
+    unzip -q "$zip" -d "$build_dir/unpacked"
+    unpacked_demo="$(find "$build_dir/unpacked" -name qiro7-demo.exe | head -n 1)"
+    echo "package: $(basename "$zip"): $(unzip -Z1 "$zip" | grep -v '/$' | xargs -n1 basename | tr '\n' ' ')"
+}
+
+# The packaged program itself counts as one more test.
 run_program_check() {
-    if bash "$root/tools/windows-smoke.sh" "$build_dir"; then
+    if make_package && bash "$root/tools/windows-smoke.sh" "$unpacked_demo"; then
         total_passed=$((total_passed + 1))
-        echo "qiro7-demo.exe on a virtual display: passed"
+        echo "qiro7-demo.exe from the zip on a virtual display: passed"
     else
         total_failed=$((total_failed + 1))
-        echo "qiro7-demo.exe on a virtual display: failed"
+        echo "qiro7-demo.exe from the zip on a virtual display: failed"
     fi
 }
 
-install_missing_packages
+install_missing_packages "${packages[@]}"
 build
 if ! start_wine; then
     echo "windows: 0 passed, 1 failed"

@@ -3,20 +3,20 @@
 # Qt's Windows platform. Checks that its main window appears with its title, that a second copy
 # is refused with its message and exit code 1, and that Connect ends in "Connection
 # established."; saves a picture of the window with that box ($QIRO7_WINDOWS_PICTURE, by default
-# windows-demo.png in the build folder). Box texts are read through the clipboard: a message box
+# windows-demo.png beside the program). Box texts are read through the clipboard: a message box
 # copies its text on Ctrl+C.
 #
-# Usage: windows-smoke.sh <windows build folder>, with the Wine prefix of tools/test-windows.sh
-# in WINEPREFIX (and its other Wine settings) exported.
+# Usage: windows-smoke.sh <path of qiro7-demo.exe>, with the Wine prefix of
+# tools/test-windows.sh in WINEPREFIX (and its other Wine settings) exported.
 set -euo pipefail
 
 if [ "${1:-}" != "--on-display" ]; then
-    build_dir="$(cd "$1" && pwd)"
-    picture="${QIRO7_WINDOWS_PICTURE:-$build_dir/windows-demo.png}"
+    demo="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+    picture="${QIRO7_WINDOWS_PICTURE:-$(dirname "$demo")/windows-demo.png}"
     # Wine's processes take their display when they start: begin with none running.
     wineserver -k 2>/dev/null || true
     xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" \
-        bash "${BASH_SOURCE[0]}" --on-display "$build_dir/app/qiro7-demo.exe" "$picture"
+        bash "${BASH_SOURCE[0]}" --on-display "$demo" "$picture"
     exit
 fi
 
