@@ -1,12 +1,26 @@
 #include "app/Qiro7App.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include "app/Qiro7Dlg.h"
 #include "app/WindowTitle.h"
 #include "framework/QtText.h"
 #include "link/ModalInteraction.h"
 #include "res/StringTable.h"
+
+namespace {
+
+// Not every Qt can draw an SVG (it needs the SVG icon engine plugin); without one the windows
+// keep the platform's default icon.
+void UseProgramIcon() {
+    const QIcon icon(QStringLiteral(":/qiro7/qiro7.svg"));
+    if (!icon.pixmap(32).isNull()) {
+        QApplication::setWindowIcon(icon);
+    }
+}
+
+}  // namespace
 
 CQiro7App::CQiro7App() : CQiro7App(Options{}) {}
 
@@ -24,6 +38,9 @@ bool CQiro7App::InitInstance() {
         ExecutableBaseName(ToStdString(QCoreApplication::applicationFilePath()));
     SetApplicationName(name);
     QCoreApplication::setApplicationName(ToQString(name));
+    // Lets the desktop match the windows to the menu entry of the same name.
+    QGuiApplication::setDesktopFileName(ToQString(name));
+    UseProgramIcon();
 
     singleInstanceMutex = std::make_unique<SingleInstanceLock>(options.lockName);
     if (!singleInstanceMutex->Acquire()) {

@@ -1,6 +1,6 @@
 // CQiro7App: the program's start-up and exit. One copy per desktop session (a second start is
 // refused with a message and ends without a window), the window title from the version data,
-// the main window run modally, then the exit path.
+// the window icon, the main window run modally, then the exit path.
 //
 // Threads: the window thread only, inside a QApplication.
 #pragma once

@@ -10,6 +10,16 @@ set(CMAKE_CXX_COMPILER ${QIRO7_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${QIRO7_MINGW_TRIPLET}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${QIRO7_MINGW_TRIPLET})
+# Qt for the target lives outside the system folders (tools/build-qt-windows.sh builds it);
+# its tools (moc, rcc, uic) are the host's, found through QT_HOST_PATH.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QIRO7_QT_WINDOWS_DIR)
+if(QIRO7_QT_WINDOWS_DIR)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${QIRO7_QT_WINDOWS_DIR})
+    list(PREPEND CMAKE_PREFIX_PATH ${QIRO7_QT_WINDOWS_DIR})
+    if(NOT DEFINED QT_HOST_PATH)
+        set(QT_HOST_PATH /usr CACHE PATH "Host Qt of the same version, for its build tools")
+    endif()
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -40,23 +40,9 @@ stamp_text="qt ${debian_version} x86_64-w64-mingw32-posix ${configure_options[*]
 
 say() { printf '[build-qt-windows %s] %s\n' "$(date -u +%H:%M:%S)" "$*"; }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+source "$root/tools/lib/packages.sh"
 
-install_missing_packages() {
-    local missing=() package
-    for package in "${packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$package")
-        fi
-    done
-    if [ "${#missing[@]}" -gt 0 ]; then
-        say "installing: ${missing[*]}"
-        as_root apt-get update -qq
-        as_root env DEBIAN_FRONTEND=noninteractive \
-            apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-    fi
+check_host_qt() {
     local host_version
     host_version="$(dpkg-query -W -f='${Version}' qt6-base-dev)"
     if [ "$host_version" != "$debian_version" ]; then
@@ -130,7 +116,8 @@ main() {
         echo "$prefix"
         return 0
     fi
-    install_missing_packages
+    install_missing_packages "${packages[@]}"
+    check_host_qt
     rm -rf "$prefix" "$work"
     fetch_source
     configure_qt

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Starts qiro7-demo on a virtual X display, connects to the simulated instrument, starts a run
-# with "Graph" ticked and saves a picture of the graph window mid-run (default
-# docs/graph-window.png). Needs a build (tools/setup.sh); installs ImageMagick, Xvfb and xdotool
-# when they are missing.
+# with "Graph" ticked and saves pictures of the graph window and of the main window mid-run
+# (default docs/graph-window.png and docs/main-window-run.png). Needs a build (tools/setup.sh);
+# installs ImageMagick, Xvfb and xdotool when they are missing.
 # Controls are clicked at their template positions, converted with the main window's own size.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QIRO7_BUILD_DIR:-$root/build}"
 output="${1:-$root/docs/graph-window.png}"
+main_output="${2:-$root/docs/main-window-run.png}"
+mkdir -p "$(dirname "$main_output")"
+QIRO7_MAIN_OUTPUT="$(cd "$(dirname "$main_output")" && pwd)/$(basename "$main_output")"
+export QIRO7_MAIN_OUTPUT
 program="$build_dir/app/qiro7-demo"
 export QIRO7_RUN_SECONDS="${QIRO7_RUN_SECONDS:-12}"
 
@@ -48,4 +52,8 @@ run_on_virtual_display "$program" "$output" '
     graph="$(wait_window "^Irradiance")"
     sleep "$QIRO7_RUN_SECONDS"
     import -window "$graph" "$QIRO7_OUTPUT"
+    # The graph window covers part of the main window; out of the way, the run goes on.
+    xdotool windowunmap --sync "$graph"
+    sleep 1
+    import -window "$main" "$QIRO7_MAIN_OUTPUT"
 '

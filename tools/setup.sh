@@ -1,46 +1,32 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs (only those missing), then configures and
-# builds the program and its tests into build/ (or $QIRO7_BUILD_DIR).
+# Prepares this machine for development and builds everything with the test configuration:
+# installs the Debian packages that building, testing, fuzzing and the virtual-display tests
+# need (only those missing) and the comma-decimal locale the number rules are tested under,
+# then configures build/ (or $QIRO7_BUILD_DIR) with warnings as errors and builds every target.
+# tools/test.sh runs this same configuration, so after this it rebuilds nothing.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QIRO7_BUILD_DIR:-$root/build}"
+source "$root/tools/lib/packages.sh"
 
-packages=(
-    cmake ninja-build g++ pkg-config
-    qt6-base-dev libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+test_packages=(
+    libgtest-dev libgmock-dev libbenchmark-dev
     # graph_bench's QtCharts peer; Qt Charts' CMake files need Qt OpenGL's, packaged apart
     qt6-charts-dev libqt6opengl6-dev
     xvfb xauth xdotool fonts-dejavu-core locales
     umockdev libumockdev-dev dbus-daemon at-spi2-core
     clang libclang-rt-14-dev
 )
+install_missing_packages "${qiro7_build_packages[@]}" "${test_packages[@]}"
 
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-if [ "${#missing[@]}" -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-
-# The number rules are tested under a comma-decimal locale as well.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    echo "Generating the de_DE.UTF-8 locale for the tests (/etc/locale.gen)"
     as_root sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
     as_root locale-gen >/dev/null
 fi
 
 cmake -S "$root" -B "$build_dir" -G Ninja \
-    -DCMAKE_BUILD_TYPE="${QIRO7_BUILD_TYPE:-RelWithDebInfo}" \
+    -DCMAKE_BUILD_TYPE="${QIRO7_BUILD_TYPE:-RelWithDebInfo}" -DQIRO7_WERROR=ON \
     ${QIRO7_CMAKE_ARGS:-}
 cmake --build "$build_dir" --parallel "$(nproc)"

@@ -1,44 +1,47 @@
 #!/usr/bin/env bash
-# Cross-builds the Qt-free core and every test suite for Windows x64 (mingw-w64, static
-# runtime) and runs each Windows test executable once under Wine, headless. Installs the
-# Debian packages it needs when they are missing. Needs no display and no standard input.
+# Cross-builds everything for Windows x64 (mingw-w64, static runtime, a static Qt built by
+# tools/build-qt-windows.sh): qiro7.exe, qiro7-demo.exe and every test suite. Runs each test
+# executable once under Wine, headless (the window suites on Qt's offscreen platform), then
+# qiro7-demo.exe itself on a virtual X display with Qt's Windows platform
+# (tools/windows-smoke.sh). Installs the Debian packages it needs when they are missing. Needs
+# no display and no standard input.
 #
 # Build folder: build-win/ in the repository, or $QIRO7_WIN_BUILD_DIR. The Wine prefix lives
 # inside it. Closing line: "windows: N passed, N failed, N skipped"; the exit status is non-zero
-# when any test failed or any suite did not finish.
+# when any test failed, any suite did not finish or the program's own check failed.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${QIRO7_WIN_BUILD_DIR:-$root/build-win}"
 suite_timeout_s=300
 
-packages=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix wine wine64)
-
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-install_missing_packages() {
-    local missing=() package
-    for package in "${packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$package")
-        fi
-    done
-    if [ "${#missing[@]}" -gt 0 ]; then
-        echo "Installing: ${missing[*]}"
-        as_root apt-get update -qq
-        as_root env DEBIAN_FRONTEND=noninteractive \
-            apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-    fi
-}
+source "$root/tools/lib/packages.sh"
+packages=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
+          fonts-dejavu-core xvfb xauth xdotool xclip imagemagick unzip)
 
 build() {
+    local qt_dir
+    qt_dir="$(bash "$root/tools/build-qt-windows.sh" | tail -n 1)"
     cmake -S "$root" -B "$build_dir" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64-posix.cmake" \
         -DCMAKE_BUILD_TYPE="${QIRO7_BUILD_TYPE:-RelWithDebInfo}" \
+        -DQIRO7_QT_WINDOWS_DIR="$qt_dir" \
         -DQIRO7_WERROR=ON ${QIRO7_CMAKE_ARGS:-}
     cmake --build "$build_dir" --parallel "$(nproc)"
+}
+
+# Fonts as a Windows desktop has them: Wine ships Tahoma but does not put it in a new prefix,
+# and Qt looks a font up by its own name, not through the system's substitutes, so the dialog
+# font and the sans fallback get names of their own. The offscreen platform reads fonts from
+# one folder only. (Wine hands no QT_* variable of the Unix environment to a program, hence
+# the prefix's own environment.)
+set_up_prefix_fonts() {
+    cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    local replacements='HKCU\Software\Wine\Fonts\Replacements'
+    wine reg add "$replacements" /v "MS Shell Dlg" /d Tahoma /f >/dev/null 2>&1
+    wine reg add "$replacements" /v "Arial" /d "DejaVu Sans" /f >/dev/null 2>&1
+    wine reg add 'HKCU\Environment' /v QT_QPA_FONTDIR \
+        /d 'Z:\usr\share\fonts\truetype\dejavu' /f >/dev/null 2>&1
 }
 
 start_wine() {
@@ -60,6 +63,7 @@ start_wine() {
     local attempt
     for attempt in 1 2; do
         if wineboot -i >"$build_dir/wineboot.log" 2>&1 </dev/null; then
+            set_up_prefix_fonts
             return 0
         fi
         echo "wineboot failed (attempt $attempt):"
@@ -79,11 +83,11 @@ run_suites() {
     mapfile -t suites < <(find "$build_dir/tests" -name '*_tests.exe' -type f | sort)
     if [ "${#suites[@]}" -eq 0 ]; then
         echo "No Windows test executable was built."
-        echo "windows: 0 passed, 1 failed"
+        total_failed=$((total_failed + 1))
         return 1
     fi
     mkdir -p "$build_dir/test-logs"
-    local total_passed=0 total_failed=0 total_skipped=0 broken=0
+    local broken=0
     for exe in "${suites[@]}"; do
         name="$(basename "$exe" .exe)"
         log="$build_dir/test-logs/$name.log"
@@ -118,14 +122,43 @@ run_suites() {
         total_failed=$((total_failed + failed))
         total_skipped=$((total_skipped + skipped))
     done
-    echo "windows: $total_passed passed, $total_failed failed, $total_skipped skipped"
     [ "$total_failed" -eq 0 ] && [ "$broken" -eq 0 ]
 }
 
-install_missing_packages
+# The zip a Windows user gets, unpacked as they would unpack it.
+make_package() {
+    (cd "$build_dir" && cpack >"$build_dir/cpack.log" 2>&1) || {
+        tail -n 20 "$build_dir/cpack.log"
+        return 1
+    }
+    local zip
+    zip="$(find "$build_dir" -maxdepth 1 -name 'qiro7-*-win64.zip' | head -n 1)"
+    rm -rf "$build_dir/unpacked"
+    unzip -q "$zip" -d "$build_dir/unpacked"
+    unpacked_demo="$(find "$build_dir/unpacked" -name qiro7-demo.exe | head -n 1)"
+    echo "package: $(basename "$zip"): $(unzip -Z1 "$zip" | grep -v '/$' | xargs -n1 basename | tr '\n' ' ')"
+}
+
+# The packaged program itself counts as one more test.
+run_program_check() {
+    if make_package && bash "$root/tools/windows-smoke.sh" "$unpacked_demo"; then
+        total_passed=$((total_passed + 1))
+        echo "qiro7-demo.exe from the zip on a virtual display: passed"
+    else
+        total_failed=$((total_failed + 1))
+        echo "qiro7-demo.exe from the zip on a virtual display: failed"
+    fi
+}
+
+install_missing_packages "${packages[@]}"
 build
 if ! start_wine; then
     echo "windows: 0 passed, 1 failed"
     exit 1
 fi
-run_suites
+total_passed=0 total_failed=0 total_skipped=0
+status=0
+run_suites || status=1
+run_program_check
+echo "windows: $total_passed passed, $total_failed failed, $total_skipped skipped"
+[ "$status" -eq 0 ] && [ "$total_failed" -eq 0 ]

@@ -141,10 +141,10 @@ TEST_F(CsvOutput, AFileThatCannotBeCreatedGetsTheSystemsReasonAndTheFullPathStil
 
     const auto boxes = operatorScript->Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, std::make_error_code(std::errc::no_such_file_or_directory).message());
+    EXPECT_EQ(boxes[0].text, MissingFolderText());
     EXPECT_EQ(boxes[0].caption, "");
     EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
-    EXPECT_EQ(Text(IDC_CSV_FILE_NAME), path.string());
+    EXPECT_EQ(Text(IDC_CSV_FILE_NAME), std::filesystem::path(path).make_preferred().string());
 }
 
 TEST_F(CsvOutput, BrowseOffersCsvFilesAndCancelLeavesTheNameAlone) {

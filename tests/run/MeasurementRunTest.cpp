@@ -264,11 +264,16 @@ TEST_F(MeasurementRun, EachCsvLineIsInTheFileWhileTheRunIsStillGoing) {
     SetRun("0", "0");
     const auto path = AutoOutputTo("flushed.csv");
     std::string seenMidRun;
+    std::uintmax_t sizeMidRun = 0;
     bool runWasGoing = false;
     // The worker sleeps between empty packets: the stream has stalled, the run goes on.
     SleepHook::Set([&] {
-        if (seenMidRun.empty()) {
+        if (!runWasGoing) {
+            // Windows lets nobody open the file while the run holds it, but tells its size.
+#ifndef _WIN32
             seenMidRun = ReadBytes(path);
+#endif
+            sizeMidRun = std::filesystem::file_size(path);
             runWasGoing = window->IsWorkerRunning();
         }
     });
@@ -277,7 +282,10 @@ TEST_F(MeasurementRun, EachCsvLineIsInTheFileWhileTheRunIsStillGoing) {
     FinishRun();
 
     EXPECT_TRUE(runWasGoing);
+    EXPECT_EQ(sizeMidRun, NumberedCsv({1, 2, 3}).size());
+#ifndef _WIN32
     EXPECT_EQ(seenMidRun, NumberedCsv({1, 2, 3}));
+#endif
 }
 
 TEST_F(MeasurementRun, ReceivedShowsTheNewestFiftyWhileSamplesAndFileHoldAll) {
@@ -455,10 +463,7 @@ TEST_F(MeasurementRun, AStartAbandonedOverItsFileKeepsThePreviousRun) {
          existing.string(),
          {MessageAnswer::No},
          String(IDS_CONFIRM_REPLACE_FILE)},
-        {"folder missing",
-         (folder / "missing" / "run.csv").string(),
-         {},
-         std::make_error_code(std::errc::no_such_file_or_directory).message()},
+        {"folder missing", (folder / "missing" / "run.csv").string(), {}, MissingFolderText()},
     };
     ConnectFirst();
     ScriptStream(NumberedLines(1, 2));

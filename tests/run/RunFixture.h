@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "measure/RunActive.h"
@@ -28,6 +29,16 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
 }
 
 // Stream line number n as the simulator sends it: "nE-1 nE+0 nE+1".
+// The system's own text for a file whose folder does not exist.
+inline std::string MissingFolderText() {
+#ifdef _WIN32
+    constexpr int kErrorPathNotFound = 3;
+    return std::error_code(kErrorPathNotFound, std::system_category()).message();
+#else
+    return std::make_error_code(std::errc::no_such_file_or_directory).message();
+#endif
+}
+
 inline std::string NumberedLine(int n) {
     const std::string number = std::to_string(n);
     return number + "E-1 " + number + "E+0 " + number + "E+1";

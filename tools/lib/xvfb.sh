@@ -3,22 +3,12 @@
 # on a private virtual X display. Expects `set -euo pipefail` from its caller.
 
 xvfb_lib="${BASH_SOURCE[0]}"
-
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+# shellcheck source=tools/lib/packages.sh
+source "$(dirname "$xvfb_lib")/packages.sh"
 
 # Installs ImageMagick (import), Xvfb and xdotool when any of them is missing.
 install_screenshot_tools() {
-    local missing=()
-    command -v import >/dev/null || missing+=(imagemagick)
-    command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
-    command -v xdotool >/dev/null || missing+=(xdotool)
-    if [ "${#missing[@]}" -gt 0 ]; then
-        as_root apt-get update -qq
-        as_root env DEBIAN_FRONTEND=noninteractive \
-            apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    fi
+    install_missing_packages imagemagick xvfb xauth xdotool
 }
 
 # Runs the shell code $3 on a fresh virtual display with program $1 already started there
