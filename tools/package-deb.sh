@@ -58,7 +58,7 @@ say "unpacking into $scratch"
 rm -rf "$scratch"
 dpkg-deb -x "$deb" "$scratch"
 appstream_files=("$scratch"/usr/share/metainfo/*.metainfo.xml)
-for path in usr/bin/qiro7 usr/bin/qiro7-demo \
+for path in usr/bin/qiro7 usr/bin/qiro7-demo usr/bin/qiro7-cli usr/share/man/man1/qiro7-cli.1.gz \
     usr/share/applications/qiro7.desktop usr/share/applications/qiro7-demo.desktop \
     usr/share/icons/hicolor/scalable/apps/qiro7.svg usr/lib/udev/rules.d/70-qiro7.rules \
     "${appstream_files[0]#"$scratch"/}"; do
@@ -78,9 +78,11 @@ done
 appstreamcli validate --no-net "${appstream_files[0]}" >/dev/null ||
     fail "$(basename "${appstream_files[0]}") is not valid"
 say "$(basename "${appstream_files[0]}"): valid"
-if ldd "$scratch/usr/bin/qiro7" "$scratch/usr/bin/qiro7-demo" | grep 'not found'; then
+if ldd "$scratch"/usr/bin/qiro7* | grep 'not found'; then
     fail "a library the programs need is not installed here"
 fi
+"$scratch/usr/bin/qiro7-cli" info --demo >/dev/null || fail "the unpacked qiro7-cli info --demo failed"
+say "the unpacked qiro7-cli reads the simulated instrument"
 
 # The title, as a pattern for xdotool: the package's version, and the simulated instrument.
 version="$(dpkg-deb --field "$deb" Version)"
