@@ -23,23 +23,14 @@ fi
 demo="$2"
 picture="$3"
 logs="$(dirname "$demo")"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/xvfb.sh"
+# Wine's first start of a process on a new display takes a while.
+window_wait_s=60
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 fail() {
     echo "windows-smoke: $*" >&2
     exit 1
-}
-
-# The first visible window whose title matches $1, waited for up to 60 s (Wine's first start
-# of a process on a new display takes a while).
-wait_window() {
-    local found=""
-    for _ in $(seq 1 300); do
-        found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)"
-        [ -n "$found" ] && break
-        sleep 0.2
-    done
-    [ -n "$found" ] && echo "$found"
 }
 
 # The text of the message box $1, then the box closed with its default button.
@@ -56,14 +47,14 @@ close_box() {
 }
 
 wine "$demo" >"$logs/windows-smoke-first.log" 2>&1 &
-main="$(wait_window '^QIRO-7 ver [0-9.]* \[simulated instrument\]$')" ||
+main="$(wait_window '^QIRO-7 ver [0-9.]* \[simulated instrument\]$' "$window_wait_s")" ||
     fail "the main window did not appear"
 echo "main window: $(xdotool getwindowname "$main")"
 
 second_status=0
 wine "$demo" >"$logs/windows-smoke-second.log" 2>&1 &
 second=$!
-refusal="$(wait_window '^qiro7-demo$')" || fail "a second copy showed no box"
+refusal="$(wait_window '^qiro7-demo$' "$window_wait_s")" || fail "a second copy showed no box"
 refusal_text="$(take_box_text "$refusal")"
 grep -qF "Multiple launches of this application is not allowed." <<<"$refusal_text" ||
     fail "the second copy's box said: $refusal_text"
@@ -75,7 +66,7 @@ echo "second copy: refused with its message, exit code 1"
 # Connect has the focus when the window opens.
 xdotool windowfocus --sync "$main"
 xdotool key space
-connected="$(wait_window '^QIRO-7$')" || fail "Connect showed no box"
+connected="$(wait_window '^QIRO-7$' "$window_wait_s")" || fail "Connect showed no box"
 sleep 1  # the window behind the box finishes painting
 import -window root -crop "$(xdotool getwindowgeometry --shell "$main" |
     awk -F= '/^WIDTH/{w=$2} /^HEIGHT/{h=$2} /^X/{x=$2} /^Y/{y=$2} END{print w"x"h"+"x"+"y}')" \

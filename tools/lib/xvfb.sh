@@ -42,10 +42,10 @@ start_program() {
     trap 'kill "$program_pid" 2>/dev/null || true' EXIT
 }
 
-# The first visible window whose title matches $1, waited for up to 20 s.
+# The first visible window whose title matches $1, waited for up to $2 seconds (20 by default).
 wait_window() {
-    local found=""
-    for _ in $(seq 1 100); do
+    local found="" seconds="${2:-20}"
+    for _ in $(seq 1 $((seconds * 5))); do
         found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)"
         [ -n "$found" ] && break
         sleep 0.2
