@@ -16,7 +16,7 @@ build_dir="${QIRO7_WIN_BUILD_DIR:-$root/build-win}"
 suite_timeout_s=300
 
 source "$root/tools/lib/packages.sh"
-packages=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
+packages=(cmake ninja-build googletest libcli11-dev g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
           fonts-dejavu-core xvfb xauth xdotool xclip imagemagick unzip)
 
 build() {
@@ -139,7 +139,31 @@ make_package() {
     echo "package: $(basename "$zip"): $(unzip -Z1 "$zip" | grep -v '/$' | xargs -n1 basename | tr '\n' ' ')"
 }
 
-# The packaged program itself counts as one more test.
+# The zipped qiro7-cli.exe as a script on Windows runs it: a short run on the simulated
+# instrument, whose samples must reach standard output as the CSV file holds them, each line
+# ending in one CR LF.
+zipped_cli_works() {
+    local cli="$build_dir/unpacked/qiro7-cli.exe" out="$build_dir/cli-measure.csv"
+    if [ ! -f "$cli" ]; then
+        echo "qiro7-cli.exe is not in the zip"
+        return 1
+    fi
+    if ! wine "$cli" measure --demo --demo-fast-clock --interval 0 --count 5 \
+        >"$out" 2>"$build_dir/cli-measure.log" </dev/null; then
+        cat "$build_dir/cli-measure.log"
+        return 1
+    fi
+    local lines csv_lines
+    lines="$(wc -l <"$out")"
+    csv_lines="$(grep -c -E $'^[^,\r]+,[^,\r]+,[^,\r]+\r$' "$out" || true)"
+    if [ "$lines" -ne 5 ] || [ "$csv_lines" -ne 5 ]; then
+        echo "qiro7-cli.exe measure wrote $lines lines, $csv_lines of them CSV lines ending in CR LF:"
+        od -c "$out" | head -n 20
+        return 1
+    fi
+}
+
+# The packaged programs themselves count as two more tests.
 run_program_check() {
     if make_package && bash "$root/tools/windows-smoke.sh" "$unpacked_demo"; then
         total_passed=$((total_passed + 1))
@@ -147,6 +171,13 @@ run_program_check() {
     else
         total_failed=$((total_failed + 1))
         echo "qiro7-demo.exe from the zip on a virtual display: failed"
+    fi
+    if zipped_cli_works; then
+        total_passed=$((total_passed + 1))
+        echo "qiro7-cli.exe from the zip, five samples to standard output: passed"
+    else
+        total_failed=$((total_failed + 1))
+        echo "qiro7-cli.exe from the zip, five samples to standard output: failed"
     fi
 }
 
