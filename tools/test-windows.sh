@@ -143,7 +143,8 @@ make_package() {
 # instrument, whose samples must reach standard output as the CSV file holds them, each line
 # ending in one CR LF.
 zipped_cli_works() {
-    local cli="$build_dir/unpacked/qiro7-cli.exe" out="$build_dir/cli-measure.csv"
+    local cli out="$build_dir/cli-measure.csv"
+    cli="$(dirname "$unpacked_demo")/qiro7-cli.exe"
     if [ ! -f "$cli" ]; then
         echo "qiro7-cli.exe is not in the zip"
         return 1
