@@ -12,7 +12,7 @@
 namespace {
 
 // Not every Qt can draw an SVG (it needs the SVG icon engine plugin); without one the windows
-// keep the platform's default icon.
+// keep the platform's default icon, which on Windows is the executable's own.
 void UseProgramIcon() {
     const QIcon icon(QStringLiteral(":/qiro7/qiro7.svg"));
     if (!icon.pixmap(32).isNull()) {
