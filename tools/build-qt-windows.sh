@@ -5,7 +5,9 @@
 #
 # The result goes to a cache folder outside the checkout and is reused while its stamp (version
 # and options) matches: $QIRO7_QT_WINDOWS_DIR, or ~/.cache/qiro7/qt-<version>-mingw64.
-# Prints that folder as its last line. The first build takes about half an hour of both cores.
+# Prints that folder on standard output and nothing else there: its progress goes to standard
+# error, so that a caller that takes the folder still shows it. The first build takes about half
+# an hour of both cores.
 #
 # The source is fetched with a private apt list folder, so the machine's own apt configuration
 # and package lists stay as they are.
@@ -38,7 +40,7 @@ configure_options=(
 )
 stamp_text="qt ${debian_version} x86_64-w64-mingw32-posix ${configure_options[*]}"
 
-say() { printf '[build-qt-windows %s] %s\n' "$(date -u +%H:%M:%S)" "$*"; }
+say() { printf '[build-qt-windows %s] %s\n' "$(date -u +%H:%M:%S)" "$*" >&2; }
 
 source "$root/tools/lib/packages.sh"
 
@@ -116,6 +118,11 @@ main() {
         echo "$prefix"
         return 0
     fi
+    build_and_install >&2
+    echo "$prefix"
+}
+
+build_and_install() {
     install_missing_packages "${packages[@]}"
     check_host_qt
     rm -rf "$prefix" "$work"
@@ -131,7 +138,6 @@ main() {
     # The build folder is a few gigabytes; the installed Qt is all that is needed from now on.
     rm -rf "$work"
     say "done: $(du -sh "$prefix" | cut -f1) in $prefix"
-    echo "$prefix"
 }
 
 main "$@"
