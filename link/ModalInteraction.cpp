@@ -19,7 +19,9 @@ public:
 std::mutex registryMutex;
 std::shared_ptr<ModalInteraction> activeInteraction = std::make_shared<SilentInteraction>();
 std::string applicationName;
-thread_local std::shared_ptr<ModalInteraction> threadInteraction;
+// A plain pointer to the scope's own instance: a thread-local with a destructor is unsafe with
+// MinGW's emulated thread storage, which may free it before running that destructor.
+thread_local const std::shared_ptr<ModalInteraction>* threadInteraction = nullptr;
 
 }  // namespace
 
@@ -28,8 +30,8 @@ MessageAnswer DefaultAnswer(const MessageBoxRequest& request) {
 }
 
 std::shared_ptr<ModalInteraction> ActiveModalInteraction() {
-    if (threadInteraction != nullptr) {
-        return threadInteraction;
+    if (threadInteraction != nullptr && *threadInteraction != nullptr) {
+        return *threadInteraction;
     }
     std::lock_guard lock(registryMutex);
     return activeInteraction;
@@ -42,10 +44,10 @@ void InstallModalInteraction(std::shared_ptr<ModalInteraction> interaction) {
 }
 
 ThreadModalInteraction::ThreadModalInteraction(std::shared_ptr<ModalInteraction> interaction)
-    : previous(std::exchange(threadInteraction, std::move(interaction))) {}
+    : own(std::move(interaction)), previous(std::exchange(threadInteraction, &own)) {}
 
 ThreadModalInteraction::~ThreadModalInteraction() {
-    threadInteraction = std::move(previous);
+    threadInteraction = previous;
 }
 
 void SetApplicationName(const std::string& name) {

@@ -62,7 +62,8 @@ public:
     ThreadModalInteraction& operator=(const ThreadModalInteraction&) = delete;
 
 private:
-    std::shared_ptr<ModalInteraction> previous;
+    std::shared_ptr<ModalInteraction> own;
+    const std::shared_ptr<ModalInteraction>* previous;
 };
 
 // The application's name (the executable's base name): the caption of framework boxes.
