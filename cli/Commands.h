@@ -23,8 +23,8 @@ int InfoCommand(bool json);
 int GetCommand(bool json);
 int SetCommand(const std::vector<std::string>& assignments);
 int CalibrateCommand();
-int ErrorCommand();
-int LogCommand();
+int ErrorCommand(bool json);
+int LogCommand(bool json);
 int MeasureCommand(const MeasureOptions& options);
 
 // "qiro7-cli: message" on standard error.

@@ -222,7 +222,7 @@ int CalibrateCommand() {
     return watch->Warned() ? ExitCode::kInstrumentRefused : ExitCode::kSuccess;
 }
 
-int ErrorCommand() {
+int ErrorCommand(bool /*json*/) {
     std::string code;
     if (!ReadLastErrorCode(code)) {
         return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTING_ERROR));
@@ -232,7 +232,7 @@ int ErrorCommand() {
 }
 
 // The instrument ends its log lines with CR alone; here each becomes a line of its own.
-int LogCommand() {
+int LogCommand(bool /*json*/) {
     std::string log;
     if (!ReadInstrumentLog(log)) {
         return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTING_ERROR));

@@ -17,6 +17,9 @@ test_packages=(
     xvfb xauth xdotool fonts-dejavu-core locales
     umockdev libumockdev-dev dbus-daemon at-spi2-core
     clang libclang-rt-14-dev
+    # the MQTT tests: a real broker, its clients, certificates made at test time, the README's
+    # Python consumer; and the JSON outputs checked against their schemas
+    mosquitto mosquitto-clients openssl python3-paho-mqtt python3-jsonschema
 )
 install_missing_packages "${qiro7_build_packages[@]}" "${test_packages[@]}"
 
