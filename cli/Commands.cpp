@@ -2,19 +2,25 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
+#include <algorithm>
 #include <memory>
+#include <sstream>
 
 #include "cli/ConditionNames.h"
+#include "cli/Console.h"
 #include "cli/ConsoleInteraction.h"
 #include "cli/DemoInstrument.h"
 #include "cli/ExitCodes.h"
 #include "cli/Instruments.h"
+#include "cli/StopSignals.h"
+#include "cli/Usage.h"
 #include "res/VersionInfo.h"
 
 namespace {
 
 constexpr char kProgramName[] = "qiro7-cli";
+constexpr char kHelpHint[] =
+    "Run 'qiro7-cli --help', or 'qiro7-cli COMMAND --help', for more information.";
 
 struct GlobalOptions {
     bool demo = false;
@@ -22,6 +28,19 @@ struct GlobalOptions {
     std::vector<std::string> demoFaults;
     std::string serialNumber;
     bool yes = false;
+    bool quiet = false;
+    bool verbose = false;
+};
+
+// What the parser fills; the numbers stay text until they are checked with their own messages.
+struct ParsedCommandLine {
+    GlobalOptions global;
+    bool json = false;
+    std::vector<std::string> names;  // set's assignments, get's condition names
+    MeasureOptions measure;
+    std::string interval;
+    std::string count;
+    std::string duration;
 };
 
 std::string VersionText() {
@@ -41,7 +60,12 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--serial", options.serialNumber,
                    "Talk to the instrument with this serial number (its S/N); without it, "
                    "to the first one found");
-    app.add_flag("--yes,-y", options.yes, "Answer Yes to every question (replace a file, ...)");
+    app.add_flag("--yes,-y", options.yes,
+                 "Answer Yes to the program's questions (the zero calibration's); files are "
+                 "replaced only with --force");
+    app.add_flag("--quiet,-q", options.quiet, "Write errors only: no notes, status or summary");
+    app.add_flag("--verbose,-v", options.verbose,
+                 "Write a time-stamped trace of every request and reply to standard error");
     app.add_flag("--demo", options.demo,
                  "Use the simulated instrument instead of USB (nothing is real)");
     app.add_flag("--demo-fast-clock", options.demoFastClock,
@@ -52,60 +76,92 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->allow_extra_args(false);
 }
 
-// Everything a command needs before it talks to the instrument; an ExitCode.
-int PrepareInstrument(const GlobalOptions& options) {
-    InstallModalInteraction(std::make_shared<ConsoleInteraction>(stderr, options.yes));
-    std::string reason;
-    if (options.demo && !InstallDemoInstrument(options.demoFastClock, options.demoFaults, reason)) {
-        ReportError(reason);
-        return ExitCode::kUsage;
-    }
-    if (!options.demo && (options.demoFastClock || !options.demoFaults.empty())) {
-        ReportError("--demo-fast-clock and --demo-fault need --demo");
-        return ExitCode::kUsage;
-    }
-    if (!options.serialNumber.empty()) {
-        const int chosen = ChooseInstrumentBySerial(options.serialNumber, reason);
-        if (chosen != ExitCode::kSuccess) {
-            ReportError(reason);
-        }
-        return chosen;
-    }
-    return ExitCode::kSuccess;
+void AddJsonFlag(CLI::App& command, ParsedCommandLine& parsed) {
+    command.add_flag("--json", parsed.json, "Write JSON for programs to read");
 }
 
-struct ParsedCommandLine {
-    GlobalOptions global;
-    bool json = false;
-    std::vector<std::string> assignments;
-    MeasureOptions measure;
-};
-
 void AddSetArguments(CLI::App& set, ParsedCommandLine& parsed) {
-    set.add_option("assignments", parsed.assignments, ConditionsHelp())->required();
+    set.add_option("assignments", parsed.names, ConditionsHelp())->type_name("NAME=VALUE");
+}
+
+void AddGetArguments(CLI::App& get, ParsedCommandLine& parsed) {
+    AddJsonFlag(get, parsed);
+    get.add_option("names", parsed.names, "The conditions to read (all without a name)");
 }
 
 void AddMeasureOptions(CLI::App& measure, ParsedCommandLine& parsed) {
     MeasureOptions& options = parsed.measure;
     measure
-        .add_option("--interval", options.intervalSeconds,
+        .add_option("--interval", parsed.interval,
                     "Seconds between samples, 0 to 999; 0 takes every reading")
         ->required()
-        ->check(CLI::Range(0, 999));
+        ->type_name("S");
     measure
-        .add_option("--count", options.count, "Samples to take, 0 to 9999; 0 runs until stopped")
-        ->required()
-        ->check(CLI::Range(0, 9999));
-    measure.add_option("--output,-o", options.outputPath,
-                       "Write the samples to this file (standard output without it)");
+        .add_option("--count", parsed.count,
+                    "Samples to take, 0 to 9999; 0 runs until stopped (needed unless "
+                    "--duration is given)")
+        ->type_name("N");
+    measure
+        .add_option("--duration", parsed.duration,
+                    "Stop after this long: seconds, or with s, m or h (90s, 15m, 8h)")
+        ->type_name("TIME");
+    measure
+        .add_option("--output,-o", options.outputPath,
+                    "Write the samples to this file ('-': standard output, also without it); "
+                    "strftime fields (%Y-%m-%d) start a new file when the name changes")
+        ->type_name("FILE");
+    measure.add_flag("--force", options.force, "Replace an existing output file");
+    measure.add_flag("--append", options.append,
+                     "Continue an existing output file (a partial last line is cut off first)");
+    measure.add_flag("--local-time", options.localTime,
+                     "Fill the output name's time fields in local time instead of UTC");
     measure.add_flag("--timestamps", options.timestamps,
                      "Put the computer's UTC time of arrival before each sample");
     measure.add_option("--format", options.format, "csv (the window's CSV lines) or jsonl")
         ->check(CLI::IsMember({"csv", "jsonl"}));
+    measure.add_flag("--json", options.jsonSummary,
+                     "Write the summary as JSON on standard error (with jsonl: as the last "
+                     "line)");
+    measure.add_flag("--reconnect", options.reconnect,
+                     "Do not end on a link fault: wait for the instrument and go on");
 }
 
-void AddJsonFlag(CLI::App& command, ParsedCommandLine& parsed) {
-    command.add_flag("--json", parsed.json, "Write JSON for programs to read");
+// The measure options CLI11 keeps as text, checked with messages that say what was wrong.
+bool CheckMeasureValues(ParsedCommandLine& parsed, std::string& message) {
+    std::string reason;
+    const auto interval = ParseWholeNumber(parsed.interval, 0, 999, reason);
+    if (!interval) {
+        message = "--interval " + parsed.interval + ": " + reason;
+        return false;
+    }
+    parsed.measure.intervalSeconds = *interval;
+    if (!parsed.duration.empty()) {
+        parsed.measure.durationSeconds = ParseDuration(parsed.duration, reason);
+        if (!parsed.measure.durationSeconds) {
+            message = "--duration " + parsed.duration + ": " + reason;
+            return false;
+        }
+    }
+    if (parsed.count.empty()) {
+        message = "--count is required (or --duration)";
+        return parsed.measure.durationSeconds.has_value();
+    }
+    const auto count = ParseWholeNumber(parsed.count, 0, 9999, reason);
+    if (!count) {
+        message = "--count " + parsed.count + ": " + reason;
+        return false;
+    }
+    parsed.measure.count = *count;
+    if (parsed.measure.force && parsed.measure.append) {
+        message = "--force and --append exclude each other";
+        return false;
+    }
+    return true;
+}
+
+bool CheckSetArguments(ParsedCommandLine& parsed, std::string& message) {
+    message = "set needs at least one NAME=VALUE, for example: set range=A1";
+    return !parsed.names.empty();
 }
 
 struct Subcommand {
@@ -113,44 +169,69 @@ struct Subcommand {
     const char* description;
     void (*addOptions)(CLI::App&, ParsedCommandLine&);  // null: none
     int (*run)(const ParsedCommandLine&);
+    bool usesInstrument;  // talks to one instrument (not list)
+    // Checks what CLI11 left as text; false with the message. Null: nothing to check.
+    bool (*check)(ParsedCommandLine&, std::string&) = nullptr;
 };
 
 const Subcommand kSubcommands[] = {
     {"list",
      "List every instrument with where it is attached and its serial number, and every one "
      "that cannot be used, with the reason",
-     &AddJsonFlag, [](const ParsedCommandLine& parsed) { return ListCommand(parsed.json); }},
+     &AddJsonFlag, [](const ParsedCommandLine& parsed) { return ListCommand(parsed.json); }, false},
     {"info",
      "Read the instrument as the window's Connect does: identity, version, maintenance date, "
      "temperatures, last error code and the eight conditions",
-     &AddJsonFlag, [](const ParsedCommandLine& parsed) { return InfoCommand(parsed.json); }},
-    {"get", "Read the eight conditions", &AddJsonFlag,
-     [](const ParsedCommandLine& parsed) { return GetCommand(parsed.json); }},
+     &AddJsonFlag, [](const ParsedCommandLine& parsed) { return InfoCommand(parsed.json); }, true},
+    {"get", "Read the eight conditions, or the ones named", &AddGetArguments,
+     [](const ParsedCommandLine& parsed) { return GetCommand(parsed.names, parsed.json); }, true},
     {"set",
      "Write conditions (the others keep the instrument's values), in the instrument's order, "
      "then read them back",
-     &AddSetArguments,
-     [](const ParsedCommandLine& parsed) { return SetCommand(parsed.assignments); }},
-    {"calibrate", "Run the zero calibration (block out light first; needs --yes)", nullptr,
-     [](const ParsedCommandLine&) { return CalibrateCommand(); }},
+     &AddSetArguments, [](const ParsedCommandLine& parsed) { return SetCommand(parsed.names); },
+     true, &CheckSetArguments},
+    {"calibrate", "Run the zero calibration (block out light first; asks, or give --yes)", nullptr,
+     [](const ParsedCommandLine&) { return CalibrateCommand(); }, true},
     {"error", "Read the instrument's last error code", &AddJsonFlag,
-     [](const ParsedCommandLine& parsed) { return ErrorCommand(parsed.json); }},
+     [](const ParsedCommandLine& parsed) { return ErrorCommand(parsed.json); }, true},
     {"log", "Read the instrument's log", &AddJsonFlag,
-     [](const ParsedCommandLine& parsed) { return LogCommand(parsed.json); }},
+     [](const ParsedCommandLine& parsed) { return LogCommand(parsed.json); }, true},
     {"measure",
      "Run a measurement with the instrument's current conditions (set them with set) and "
      "write every sample as it arrives",
      &AddMeasureOptions,
-     [](const ParsedCommandLine& parsed) { return MeasureCommand(parsed.measure); }},
+     [](const ParsedCommandLine& parsed) { return MeasureCommand(parsed.measure); }, true,
+     &CheckMeasureValues},
 };
 
+std::vector<std::string> CommandNames() {
+    std::vector<std::string> names;
+    for (const Subcommand& subcommand : kSubcommands) {
+        names.emplace_back(subcommand.name);
+    }
+    return names;
+}
+
+std::string JoinedNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
 void BuildCommandTree(CLI::App& app, ParsedCommandLine& parsed) {
+    // Set before the subcommands exist: they take the parent's at creation.
+    app.failure_message(
+        [](const CLI::App*, const CLI::Error& error) { return std::string(error.what()); });
     app.set_version_flag("--version", VersionText());
-    app.require_subcommand(1);
-    app.fallthrough();  // the options above may also follow the subcommand
+    app.require_subcommand(0, 1);
+    app.allow_extras();  // an unknown command is named below, with a suggestion
+    app.fallthrough();   // the options above may also follow the subcommand
     app.footer(
         "Exit status: 0 success, 2 usage error, 3 no instrument, 4 no permission, 5 instrument "
-        "busy, 6 instrument refused, 7 link failure, 8 output file failure.");
+        "busy, 6 instrument refused, 7 link failure, 8 output failure, 130 zero calibration "
+        "interrupted, 141 standard output's reader went away.");
     AddGlobalOptions(app, parsed.global);
     for (const Subcommand& subcommand : kSubcommands) {
         CLI::App* command = app.add_subcommand(subcommand.name, subcommand.description);
@@ -160,31 +241,134 @@ void BuildCommandTree(CLI::App& app, ParsedCommandLine& parsed) {
     }
 }
 
+// Help and version go through the checked standard output like every other result.
+int WriteCliOutput(const CLI::App& app, const CLI::ParseError& error) {
+    std::ostringstream out;
+    std::ostringstream errors;
+    const int status = app.exit(error, out, errors);
+    if (!errors.str().empty()) {
+        Console::Get().Error(errors.str());
+        Console::Get().Error(kHelpHint);
+    }
+    Console::Get().Out(out.str());
+    return status == static_cast<int>(CLI::ExitCodes::Success) ? ExitCode::kSuccess
+                                                               : ExitCode::kUsage;
+}
+
+int UsageError(const std::string& message) {
+    Console::Get().Error(message);
+    Console::Get().Error(kHelpHint);
+    return ExitCode::kUsage;
+}
+
+// What is left over after parsing, when no command was recognised: "help [COMMAND]", a
+// mistyped command, an unknown option, or nothing.
+int UnrecognisedCommand(const CLI::App& app, const std::vector<std::string>& extras) {
+    if (extras.empty()) {
+        return UsageError("a command is required: " + JoinedNames(CommandNames()));
+    }
+    const std::string& first = extras.front();
+    if (first == "help") {
+        const CLI::App* about = &app;
+        for (const Subcommand& subcommand : kSubcommands) {
+            if (extras.size() > 1 && extras[1] == subcommand.name) {
+                about = app.get_subcommand(subcommand.name);
+            }
+        }
+        Console::Get().Out(about->help());
+        return ExitCode::kSuccess;
+    }
+    if (first.starts_with("-")) {
+        return UsageError("there is no option " + first);
+    }
+    return UsageError("there is no command \"" + first + "\"" + Suggestion(first, CommandNames()) +
+                      " (the commands: " + JoinedNames(CommandNames()) + ")");
+}
+
+// Everything a command needs before it talks to the instrument; an ExitCode.
+int PrepareInstrument(const GlobalOptions& options, bool usesInstrument) {
+    InstallModalInteraction(std::make_shared<ConsoleInteraction>(options.yes));
+    std::string reason;
+    if (options.demo && !InstallDemoInstrument(options.demoFastClock, options.demoFaults, reason)) {
+        Console::Get().Error(reason);
+        return ExitCode::kUsage;
+    }
+    if (!options.demo && (options.demoFastClock || !options.demoFaults.empty())) {
+        Console::Get().Error("--demo-fast-clock and --demo-fault need --demo");
+        return ExitCode::kUsage;
+    }
+    if (!options.serialNumber.empty()) {
+        const int chosen = ChooseInstrumentBySerial(options.serialNumber, reason);
+        if (chosen != ExitCode::kSuccess) {
+            Console::Get().Error(reason);
+        }
+        return chosen;
+    }
+    if (usesInstrument) {
+        ChooseFirstInstrument();
+    }
+    return ExitCode::kSuccess;
+}
+
+// A command's results that standard output did not take end it as the reader expects.
+int WithOutputChecked(int status) {
+    std::error_code error;
+    switch (Console::Get().FirstOutputFailure(error)) {
+        case WriteOutcome::Written:
+            return status;
+        case WriteOutcome::ReaderGone:
+            return ExitCode::kReaderGone;
+        case WriteOutcome::Failed:
+            break;
+    }
+    Console::Get().Error("standard output: " + error.message());
+    return status == ExitCode::kSuccess ? ExitCode::kOutputFailure : status;
+}
+
+int RunParsed(CLI::App& app, ParsedCommandLine& parsed) {
+    const std::vector<std::string> extras = app.remaining();
+    const Subcommand* chosen = nullptr;
+    for (const Subcommand& subcommand : kSubcommands) {
+        if (app.got_subcommand(subcommand.name)) {
+            chosen = &subcommand;
+        }
+    }
+    if (chosen == nullptr) {
+        return UnrecognisedCommand(app, extras);
+    }
+    if (!extras.empty()) {
+        return UsageError("there is no option or argument " + extras.front() + " of " +
+                          chosen->name);
+    }
+    if (std::string message; chosen->check != nullptr && !chosen->check(parsed, message)) {
+        return UsageError(message);
+    }
+    if (const int prepared = PrepareInstrument(parsed.global, chosen->usesInstrument);
+        prepared != ExitCode::kSuccess) {
+        return prepared;
+    }
+    return chosen->run(parsed);
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
+    IgnoreBrokenPipes();
     CLI::App app("The QIRO-7 radiometer from the command line.", kProgramName);
     ParsedCommandLine parsed;
     BuildCommandTree(app, parsed);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        const int status = app.exit(error);
-        return status == static_cast<int>(CLI::ExitCodes::Success) ? ExitCode::kSuccess
-                                                                   : ExitCode::kUsage;
+        return WithOutputChecked(WriteCliOutput(app, error));
     }
-    if (const int prepared = PrepareInstrument(parsed.global); prepared != ExitCode::kSuccess) {
-        return prepared;
-    }
-    for (const Subcommand& subcommand : kSubcommands) {
-        if (app.got_subcommand(subcommand.name)) {
-            return subcommand.run(parsed);
-        }
-    }
-    return ExitCode::kUsage;  // require_subcommand(1) leaves no way here
+    const GlobalOptions& global = parsed.global;
+    Console::Get().Configure(global.quiet     ? Verbosity::Quiet
+                             : global.verbose ? Verbosity::Verbose
+                                              : Verbosity::Normal);
+    return WithOutputChecked(RunParsed(app, parsed));
 }
 
 void ReportError(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
-    std::fflush(stderr);
+    Console::Get().Error(message);
 }

@@ -1,8 +1,9 @@
 // qiro7-cli's commands: the argument parsing (CLI11) and one function per subcommand. Each
-// subcommand returns an ExitCode and writes its results to standard output, its messages to
-// standard error. Main thread.
+// subcommand returns an ExitCode and writes its results to standard output (through Console,
+// which checks every write), its messages to standard error. Main thread.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,15 +13,22 @@ int RunCommandLine(int argc, char** argv);
 
 struct MeasureOptions {
     int intervalSeconds = 0;
-    int count = 0;           // 0: until stopped
-    std::string outputPath;  // empty: standard output
+    int count = 0;                          // 0: until stopped
+    std::optional<double> durationSeconds;  // --duration
+    std::string outputPath;                 // empty or "-": standard output
+    bool force = false;                     // replace an existing file
+    bool append = false;                    // continue an existing file
+    bool localTime = false;                 // the path's time fields in local time
     bool timestamps = false;
     std::string format = "csv";
+    bool jsonSummary = false;  // the summary as JSON on standard error
+    bool reconnect = false;
 };
 
 int ListCommand(bool json);
 int InfoCommand(bool json);
-int GetCommand(bool json);
+// names: the conditions to show; all when empty.
+int GetCommand(const std::vector<std::string>& names, bool json);
 int SetCommand(const std::vector<std::string>& assignments);
 int CalibrateCommand();
 int ErrorCommand(bool json);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 
+#include "cli/Usage.h"
 #include "framework/FrameworkText.h"
 #include "res/DialogTemplates.h"
 
@@ -18,17 +19,24 @@ struct RadioCondition {
     const char* name;
     int leaderId;
     int MeasurementConditions::*index;
+    std::optional<ConditionSetting> setting;  // nullopt for the factor
 };
 
-constexpr RadioCondition kConditions[] = {
-    {"range", IDC_RANGE_AUTO, &MeasurementConditions::rangeIndex},
-    {"frequency", IDC_FREQUENCY_50HZ, &MeasurementConditions::frequencyIndex},
-    {"averaging", IDC_AVERAGING_1, &MeasurementConditions::averagingIndex},
-    {kFactorName, 0, nullptr},
-    {"factor-switch", IDC_FACTOR_ON, &MeasurementConditions::factorSwitchIndex},
-    {"zero-calibration", IDC_ZERO_CALIBRATION_ON, &MeasurementConditions::zeroCalibrationIndex},
-    {"auto-power-off", IDC_AUTO_POWER_OFF_INF, &MeasurementConditions::autoPowerOffIndex},
-    {"analog-response", IDC_ANALOG_SLOW, &MeasurementConditions::analogResponseIndex},
+const RadioCondition kConditions[] = {
+    {"range", IDC_RANGE_AUTO, &MeasurementConditions::rangeIndex, ConditionSetting::Range},
+    {"frequency", IDC_FREQUENCY_50HZ, &MeasurementConditions::frequencyIndex,
+     ConditionSetting::Frequency},
+    {"averaging", IDC_AVERAGING_1, &MeasurementConditions::averagingIndex,
+     ConditionSetting::Averaging},
+    {kFactorName, 0, nullptr, std::nullopt},
+    {"factor-switch", IDC_FACTOR_ON, &MeasurementConditions::factorSwitchIndex,
+     ConditionSetting::FactorSwitch},
+    {"zero-calibration", IDC_ZERO_CALIBRATION_ON, &MeasurementConditions::zeroCalibrationIndex,
+     ConditionSetting::ZeroCalibration},
+    {"auto-power-off", IDC_AUTO_POWER_OFF_INF, &MeasurementConditions::autoPowerOffIndex,
+     ConditionSetting::AutoPowerOff},
+    {"analog-response", IDC_ANALOG_SLOW, &MeasurementConditions::analogResponseIndex,
+     ConditionSetting::AnalogResponse},
 };
 
 // Other spellings of a caption that people type.
@@ -160,11 +168,7 @@ bool ApplyConditionAssignment(const std::string& assignment, MeasurementConditio
     }
     const RadioCondition* condition = FindRadioCondition(name);
     if (condition == nullptr) {
-        std::string names;
-        for (const std::string& known : ConditionNameList()) {
-            names += (names.empty() ? "" : ", ") + known;
-        }
-        reason = "there is no condition \"" + name + "\"; the conditions are " + names;
+        reason = UnknownConditionText(name);
         return false;
     }
     const std::optional<int> index = IndexOfValue(*condition, value);
@@ -174,4 +178,20 @@ bool ApplyConditionAssignment(const std::string& assignment, MeasurementConditio
     }
     conditions.*condition->index = *index;
     return true;
+}
+
+std::string ConditionNameOf(std::optional<ConditionSetting> setting) {
+    const auto found =
+        std::find_if(std::begin(kConditions), std::end(kConditions),
+                     [&setting](const RadioCondition& c) { return c.setting == setting; });
+    return found != std::end(kConditions) ? found->name : std::string();
+}
+
+std::string UnknownConditionText(const std::string& name) {
+    std::string names;
+    for (const std::string& known : ConditionNameList()) {
+        names += (names.empty() ? "" : ", ") + known;
+    }
+    const std::string nearest = Suggestion(name, ConditionNameList());
+    return "there is no condition \"" + name + "\"" + nearest + " (the conditions: " + names + ")";
 }

@@ -3,6 +3,7 @@
 // and the factor as the window shows it. Pure functions; any thread.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,9 @@ std::vector<NamedCondition> NameConditions(const MeasurementConditions& conditio
 // reason in words when the name or the value is not one the window offers.
 bool ApplyConditionAssignment(const std::string& assignment, MeasurementConditions& conditions,
                               std::string& factorText, std::string& reason);
+
+// The name of a setting (nullopt: the factor), as NameConditions gives it.
+std::string ConditionNameOf(std::optional<ConditionSetting> setting);
+
+// "there is no condition "rnage"; did you mean range? The conditions: range, ..."
+std::string UnknownConditionText(const std::string& name);

@@ -2,9 +2,11 @@
 
 #include <string>
 
-MessageAnswer ConsoleInteraction::ShowMessageBox(const MessageBoxRequest& request) {
-    std::string text = request.caption.empty() ? "" : request.caption + ": ";
-    for (const char c : request.text) {
+#include "cli/Console.h"
+
+std::string MessageText(const std::string& boxText) {
+    std::string text;
+    for (const char c : boxText) {
         if (c == '\r') {
             continue;
         }
@@ -13,13 +15,27 @@ MessageAnswer ConsoleInteraction::ShowMessageBox(const MessageBoxRequest& reques
             text += "    ";
         }
     }
-    MessageAnswer answer = MessageAnswer::Ok;
-    if (request.buttons == MessageButtons::YesNo) {
-        answer = yes ? MessageAnswer::Yes : MessageAnswer::No;
-        text += yes ? " -> Yes (--yes)" : " -> No (give --yes to answer Yes)";
+    return text;
+}
+
+MessageAnswer ConsoleInteraction::ShowMessageBox(const MessageBoxRequest& request) {
+    Console& console = Console::Get();
+    const std::string text = MessageText(request.text);
+    if (request.buttons != MessageButtons::YesNo) {
+        if (request.icon == MessageIcon::Exclamation || request.icon == MessageIcon::Error) {
+            console.Error(text);
+        } else {
+            console.Note(text);
+        }
+        return MessageAnswer::Ok;
     }
-    const std::lock_guard lock(mutex);
-    std::fprintf(stream, "%s\n", text.c_str());
-    std::fflush(stream);
-    return answer;
+    if (yes) {
+        console.Note(text + " -> Yes (--yes)");
+        return MessageAnswer::Yes;
+    }
+    if (console.CanAsk()) {
+        return console.AskYesNo(text) ? MessageAnswer::Yes : MessageAnswer::No;
+    }
+    console.Error(text + " -> No (give --yes to answer Yes)");
+    return MessageAnswer::No;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "link/Instrument.h"
 
@@ -90,6 +91,36 @@ int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& messa
         }
     }
     return ExitCode::kNoInstrument;
+}
+
+void ChooseFirstInstrument() {
+    const std::shared_ptr<UsbDriver> driver = ActiveUsbDriver();
+    const std::vector<UsbDeviceListing> devices = driver->ListDevices(GUID_DEVINTERFACE_INSTRUMENT);
+    const auto available = std::count_if(
+        devices.begin(), devices.end(),
+        [](const UsbDeviceListing& device) { return device.access == UsbDeviceAccess::Available; });
+    if (available < 2) {
+        return;
+    }
+    std::optional<InstrumentListing> chosen;
+    std::string others;
+    for (const InstrumentListing& instrument : ListInstruments()) {
+        if (instrument.device.access != UsbDeviceAccess::Available) {
+            continue;
+        }
+        const std::string serial = instrument.serialNumber.value_or("unknown");
+        if (!chosen) {
+            chosen = instrument;
+        } else {
+            others +=
+                (others.empty() ? "" : ", ") + serial + " (" + instrument.device.location + ")";
+        }
+    }
+    InstallUsbDriver(ChooseUsbDevice(driver, chosen->device.path));
+    Console::Get().Warning(std::to_string(available) + " instruments are attached; using S/N " +
+                           chosen->serialNumber.value_or("unknown") + " (" +
+                           chosen->device.location + "), the first found; the others: " + others +
+                           ". Choose one with --serial.");
 }
 
 int ReportInstrumentFailure(const std::string& whenPresent) {

@@ -27,6 +27,11 @@ std::string AccessReason(UsbDeviceAccess access);
 // Returns an ExitCode: kSuccess, or why it is not there (message says it in words).
 int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& message);
 
+// Without --serial: when several instruments can be used, makes every later CInstrument talk to
+// the first (as the window would) and says on standard error which one that is and which others
+// there are. With one or none it changes nothing.
+void ChooseFirstInstrument();
+
 // After an instrument operation failed: when no instrument can be used (none attached, no
 // permission, busy) reports why on standard error and returns that ExitCode; otherwise reports
 // whenPresent (the window's text for the failure) and returns kLinkFailure.

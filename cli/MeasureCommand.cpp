@@ -1,26 +1,22 @@
 // measure: the window's run on the shared runner, with the instrument's own conditions, its
-// samples written as they arrive and a summary at the end.
+// samples written as they arrive, a status line at the terminal and a summary at the end.
 #include <chrono>
-#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "cli/Instruments.h"
+#include "cli/RunOutput.h"
+#include "cli/RunProgress.h"
 #include "cli/RunRecorder.h"
 #include "cli/StopSignals.h"
-#include "framework/MessageBoxes.h"
+#include "link/Instrument.h"
 #include "measure/AppMessages.h"
-#include "measure/CsvFile.h"
 #include "measure/MeasurementWorker.h"
-#include "measure/RunActive.h"
+#include "measure/TextRules.h"
 #include "res/StringTable.h"
 #include "services/CalibrationServices.h"
 #include "services/ConnectionServices.h"
@@ -28,64 +24,44 @@
 
 namespace {
 
-// The run's samples go to the recorder; its end is told with the window's texts.
+using SteadyClock = std::chrono::steady_clock;
+
+// The run's samples go to the recorder; the stop shows on the status line.
 class CommandLineRunSink final : public RunSink {
 public:
-    explicit CommandLineRunSink(RunRecorder& runRecorder) : recorder(runRecorder) {}
+    CommandLineRunSink(RunRecorder& runRecorder, RunProgress& runProgress)
+        : recorder(runRecorder), progress(runProgress) {}
 
     void SampleAccepted(const MeasurementSample& sample, std::size_t) override {
         recorder.Record(sample);
     }
-
-    // A stop request has cleared runActive by the time "END" ends the run.
     void RunMessage(unsigned message) override {
-        if (message == WM_APP_MEAS_DONE) {
-            recorder.EndProgress();
-            ShowStringMessage(
-                runActive.load() != 0 ? IDS_MEASUREMENT_COMPLETED : IDS_MEASUREMENT_CANCELED,
-                MessageIcon::Information, MessageButtons::Ok, nullptr);
+        if (message == WM_APP_MEAS_STOPPING) {
+            progress.EnterPhase(RunPhase::Stopping);
         }
     }
 
 private:
     RunRecorder& recorder;
+    RunProgress& progress;
 };
 
-bool StandardErrorIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(fileno(stderr)) != 0;
-#endif
-}
-
-// Standard output without a path; else the file, emptied first as the window does (an existing
-// one only after Yes to the window's question). Null when it cannot be had; the reason is told.
-std::unique_ptr<SampleTarget> OpenTarget(const std::string& path) {
-    if (path.empty()) {
-        return SampleTarget::StandardOutput();
+// The instrument's averaging decides its pace; one the window has no value for cannot be run.
+int ReadInstrument(InstrumentInfo& info) {
+    if (ReadInstrumentInfo(info) != InfoReadResult::kSuccess) {
+        return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTING_ERROR));
     }
-    if (PathExists(path)) {
-        if (ShowStringMessage(IDS_CONFIRM_REPLACE_FILE, MessageIcon::Question,
-                              MessageButtons::YesNo, nullptr) != MessageAnswer::Yes) {
-            return nullptr;
-        }
-        if (const std::error_code error = DeleteFileOnly(path)) {
-            ReportError(path + ": " + error.message());
-            return nullptr;
-        }
+    if (info.conditions.averagingIndex < 0) {
+        Console::Get().Error(
+            "the instrument's averaging is not one it can measure with; set averaging=1..5");
+        return ExitCode::kInstrumentRefused;
     }
-    std::error_code error;
-    std::unique_ptr<SampleTarget> target = SampleTarget::File(path, error);
-    if (target == nullptr) {
-        ReportError(path + ": " + error.message());
-    }
-    return target;
+    return ExitCode::kSuccess;
 }
 
 // What the run's outcome means for the exit status, with the window's text for it. After "NG"
 // or "NO" the instrument's error code names the reason, as in the window.
-int RunExitCode(int result) {
+int RunExitCode(int result, int startExchange) {
     switch (result) {
         case MeasurementResult::kCompleted:
             return ExitCode::kSuccess;
@@ -94,73 +70,134 @@ int RunExitCode(int result) {
             std::string code;
             ReadLastErrorCode(code);
             const RunErrorKind kind = RunErrorKindOf(code);
-            ReportError(
+            Console::Get().Error(
                 LoadResourceString(kind == RunErrorKind::IntegrationOver ? IDS_INTEGRATION_OVER
                                    : kind == RunErrorKind::RangeOver     ? IDS_RANGE_OVER
                                                                          : IDS_MEASUREMENT_FAILED));
             return ExitCode::kInstrumentRefused;
         }
         case MeasurementResult::kStartFailed:
+            if (startExchange == ExchangeResult::kRefused) {
+                Console::Get().Error("the instrument refused to start the measurement");
+                return ExitCode::kInstrumentRefused;
+            }
             return ReportInstrumentFailure(LoadResourceString(IDS_MEASUREMENT_FAILED));
         default:
-            ReportError(LoadResourceString(IDS_MEASUREMENT_FAILED));
+            Console::Get().Error(LoadResourceString(IDS_MEASUREMENT_FAILED));
             return ExitCode::kLinkFailure;
     }
 }
 
-// The instrument's averaging decides its pace; one the window has no value for cannot be run.
-bool ReadAveraging(int& averagingIndex, int& status) {
-    InstrumentInfo info;
-    const int read = ReadInstrumentInfo(info);
-    if (read != InfoReadResult::kSuccess) {
-        status = ReportInstrumentFailure(LoadResourceString(IDS_CONNECTING_ERROR));
-        return false;
+// The end of a run that ended well, as the window words it; a duration that ran out is the
+// run's planned end.
+void TellCompletion() {
+    const StopReason reason = RunStopReason();
+    if (reason == StopReason::None || reason == StopReason::Duration) {
+        Console::Get().Note(LoadResourceString(IDS_MEASUREMENT_COMPLETED));
+    } else if (reason == StopReason::Signal) {
+        Console::Get().Note(LoadResourceString(IDS_MEASUREMENT_CANCELED));
     }
-    averagingIndex = info.conditions.averagingIndex;
-    if (averagingIndex < 0) {
-        ReportError(
-            "the instrument's averaging is not one it can measure with; set averaging=1..5");
-        status = ExitCode::kInstrumentRefused;
-        return false;
+}
+
+// The outcome of the output once the run has ended: a reader that went away ends the program as
+// such a reader expects, quietly; a failed write or close is told with what it cost.
+int OutputExitCode(int status, const RunRecorder& recorder, const std::string& closeFailure) {
+    if (RunStopReason() == StopReason::ReaderGone) {
+        return ExitCode::kReaderGone;
     }
-    return true;
+    if (RunStopReason() == StopReason::OutputFailed || !closeFailure.empty()) {
+        const std::string reason = recorder.Failure().empty() ? closeFailure : recorder.Failure();
+        Console::Get().Error(LoadResourceString(IDS_FILE_OUTPUT_FAILED) + std::string(" ") +
+                             reason + "; " + std::to_string(recorder.Written()) +
+                             " samples written, " + std::to_string(recorder.NotWritten()) +
+                             " not written");
+        return status == ExitCode::kSuccess ? ExitCode::kOutputFailure : status;
+    }
+    return status;
+}
+
+std::string SummaryText(const RunRecorder& recorder, double seconds) {
+    const RunSummary& summary = recorder.Summary();
+    std::string text = "samples: " + std::to_string(summary.Count());
+    if (recorder.NotWritten() > 0) {
+        text += " (" + std::to_string(recorder.Written()) + " written, " +
+                std::to_string(recorder.NotWritten()) + " not written)";
+    }
+    text += "\nduration: " + FixedPointText(seconds, 3) + " s\n";
+    if (summary.Count() == 0) {
+        return text;
+    }
+    text += "irradiance [mW/cm2]: min " + MeasuredValueText(summary.Minimum()) + ", max " +
+            MeasuredValueText(summary.Maximum()) + ", mean " + MeasuredValueText(summary.Mean()) +
+            ", standard deviation " + MeasuredValueText(summary.StandardDeviation()) + "\n";
+    text +=
+        "final integral irradiance [mJ/cm2]: " + MeasuredValueText(*summary.FinalIntegral()) + "\n";
+    text += "peak irradiance [mW/cm2]: " + MeasuredValueText(*summary.Peak()) + "\n";
+    return text;
+}
+
+ProgressState InitialProgress(const MeasureOptions& options, int averagingIndex) {
+    ProgressState state;
+    state.countLimit = static_cast<std::size_t>(options.count);
+    state.everyReading = options.intervalSeconds == 0;
+    state.sampleSpacingSeconds =
+        options.intervalSeconds > 0 ? options.intervalSeconds : (averagingIndex + 1) * 0.1;
+    if (options.durationSeconds.has_value()) {
+        state.endsAt =
+            SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                     std::chrono::duration<double>(*options.durationSeconds));
+    }
+    return state;
 }
 
 }  // namespace
 
 int MeasureCommand(const MeasureOptions& options) {
-    int status = ExitCode::kSuccess;
-    RunSettings settings;
-    if (!ReadAveraging(settings.averagingIndex, status)) {
-        return status;
+    InstrumentInfo info;
+    if (const int read = ReadInstrument(info); read != ExitCode::kSuccess) {
+        return read;
     }
-    settings.intervalSeconds = options.intervalSeconds;
-    settings.measureCount = options.count == 0 ? kUnlimitedCount : options.count;
-    const std::unique_ptr<SampleTarget> target = OpenTarget(options.outputPath);
-    if (target == nullptr) {
+    const OutputRules rules{options.force, options.append, Console::Get().CanAsk()};
+    RunOutput output(options.outputPath, rules, options.localTime);
+    if (std::string failure; !output.Open(std::chrono::system_clock::now(), failure)) {
+        Console::Get().Error(failure);
         return ExitCode::kOutputFailure;
     }
     const SampleLineOptions lineOptions{
         options.format == "jsonl" ? SampleFormat::JsonLines : SampleFormat::Csv,
         options.timestamps};
-    RunRecorder recorder(*target, lineOptions, StandardErrorIsTerminal() ? stderr : nullptr);
 
     InstallStopSignals();
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = SteadyClock::now();
+    const ProgressState initial = InitialProgress(options, info.conditions.averagingIndex);
+    const std::optional<SteadyClock::time_point> endsAt = initial.endsAt;
+    RunProgress progress(initial, [endsAt] {
+        if (endsAt.has_value() && SteadyClock::now() >= *endsAt) {
+            RequestRunStop(StopReason::Duration);
+        }
+    });
+    RunRecorder recorder(output, lineOptions, &progress);
+
+    RunSettings settings;
+    settings.averagingIndex = info.conditions.averagingIndex;
+    settings.intervalSeconds = options.intervalSeconds;
+    settings.measureCount = options.count == 0 ? kUnlimitedCount : options.count;
     MeasurementRunner runner;
-    runner.Start(settings, RunRecords{}, std::make_shared<CommandLineRunSink>(recorder));
+    runner.Start(settings, RunRecords{}, std::make_shared<CommandLineRunSink>(recorder, progress));
     // A stop that came before the run set its flag is not lost.
-    if (StopSignalled()) {
+    if (RunStopReason() != StopReason::None) {
         MeasurementRunner::RequestStop();
     }
-    status = RunExitCode(runner.Wait());
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    recorder.EndProgress();
-    std::fputs(recorder.Summary().Text(seconds).c_str(), stderr);
-    const bool outputFailed = target->Close() || recorder.AnyWriteFailed();
-    if (outputFailed) {
-        ReportError(LoadResourceString(IDS_FILE_OUTPUT_FAILED));
+    const int result = runner.Wait();
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
+    int status = RunExitCode(result, runner.StartExchangeResult());
+    if (status == ExitCode::kSuccess) {
+        TellCompletion();
     }
-    return outputFailed && status == ExitCode::kSuccess ? ExitCode::kOutputFailure : status;
+    status = OutputExitCode(status, recorder, output.Close());
+    // Nobody reads any more: end as quietly as a reader that stopped listening expects.
+    if (status != ExitCode::kReaderGone) {
+        Console::Get().Report(SummaryText(recorder, seconds));
+    }
+    return status;
 }

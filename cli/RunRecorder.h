@@ -1,39 +1,39 @@
-// The command line's side of a measurement run: each accepted reading is written to the
-// target at once, counted into the summary and shown on the progress line. A failed write to
-// standard output asks the run to stop, as nobody reads it any more; a failed write to a file
-// is only noted, and the run goes on as the window's does.
+// The command line's side of a measurement run: each accepted reading is written to the output
+// at once, counted into the summary and shown on the status line. The first write that fails
+// asks the run to stop as Stop does, so no sample is accepted that cannot be kept: a reader that
+// went away quietly (ReaderGone), any other failure with its reason (OutputFailed).
 // Threads: Record on the measurement worker; the rest once the run has ended.
 #pragma once
 
 #include <chrono>
-#include <cstdio>
+#include <cstddef>
 #include <string>
 
+#include "cli/RunOutput.h"
 #include "cli/RunSummary.h"
 #include "cli/SampleOutput.h"
-#include "cli/SampleTarget.h"
+
+class RunProgress;
 
 class RunRecorder {
 public:
-    // progressStream: where the progress line goes (standard error when it is a terminal),
-    // null for none.
-    RunRecorder(SampleTarget& target, const SampleLineOptions& options, std::FILE* progressStream);
+    // progress may be null.
+    RunRecorder(RunOutput& output, const SampleLineOptions& options, RunProgress* progress);
 
     void Record(const MeasurementSample& sample);
 
-    bool AnyWriteFailed() const { return anyWriteFailed; }
     const RunSummary& Summary() const { return summary; }
-    // Wipes the progress line, so the summary starts on a clean line.
-    void EndProgress();
+    std::size_t Written() const { return written; }
+    std::size_t NotWritten() const { return summary.Count() - written; }
+    // The first failed write's message (file and reason); empty when none failed.
+    const std::string& Failure() const { return failure; }
 
 private:
-    void ShowProgress(const MeasurementSample& sample);
-
-    SampleTarget& output;
+    RunOutput& output;
     SampleLineOptions lineOptions;
-    std::FILE* progress;
+    RunProgress* progress;
     RunSummary summary;
-    bool anyWriteFailed = false;
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point lastShown{};
+    std::size_t written = 0;
+    bool failed = false;
+    std::string failure;
 };

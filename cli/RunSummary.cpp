@@ -1,9 +1,8 @@
 #include "cli/RunSummary.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-
-#include "measure/TextRules.h"
 
 void RunSummary::Add(const MeasurementSample& sample) {
     const double irradiance = sample.ValueOf(Irradiance);
@@ -12,42 +11,41 @@ void RunSummary::Add(const MeasurementSample& sample) {
     const double delta = irradiance - mean;
     mean += delta / static_cast<double>(count);
     squaredDeviations += delta * (irradiance - mean);
-    if (count == 1 || irradiance < minimum) {
-        minimum = irradiance;
-        minimumText = sample.irradianceText;
-    }
-    if (count == 1 || irradiance > maximum) {
-        maximum = irradiance;
-        maximumText = sample.irradianceText;
-    }
-    if (count == 1 || samplePeak > peak) {
-        peak = samplePeak;
-        peakText = sample.peakIrradianceText;
-    }
-    finalIntegralText = sample.integralIrradianceText;
+    minimum = count == 1 ? irradiance : std::min(minimum, irradiance);
+    maximum = count == 1 ? irradiance : std::max(maximum, irradiance);
+    peak = count == 1 ? samplePeak : std::max(peak, samplePeak);
+    finalIntegral = sample.ValueOf(IntegralIrradiance);
 }
 
 double RunSummary::StandardDeviation() const {
     return count < 2 ? 0.0 : std::sqrt(squaredDeviations / static_cast<double>(count - 1));
 }
 
-std::string RunSummary::Text(double durationSeconds) const {
-    std::string text = "samples: " + std::to_string(count) + "\n";
-    text += "duration: " + FixedPointText(durationSeconds, 3) + " s\n";
-    if (count == 0) {
-        return text;
-    }
-    text += "irradiance [mW/cm2]: min " + minimumText + ", max " + maximumText + ", mean " +
-            ShortNumberText(mean) + ", standard deviation " + ShortNumberText(StandardDeviation()) +
-            "\n";
-    text += "final integral irradiance [mJ/cm2]: " + finalIntegralText + "\n";
-    text += "peak irradiance [mW/cm2]: " + peakText + "\n";
-    return text;
+std::optional<double> RunSummary::FinalIntegral() const {
+    return count == 0 ? std::nullopt : std::optional<double>(finalIntegral);
 }
 
-std::string ShortNumberText(double value) {
-    char text[32];
+std::optional<double> RunSummary::Peak() const {
+    return count == 0 ? std::nullopt : std::optional<double>(peak);
+}
+
+std::string MeasuredValueText(double value) {
+    char text[40];
     const auto result =
-        std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 6);
-    return std::string(text, result.ptr);
+        std::to_chars(text, text + sizeof(text), value, std::chars_format::scientific, 3);
+    std::string formatted(text, result.ptr);
+    std::transform(formatted.begin(), formatted.end(), formatted.begin(),
+                   [](char c) { return c == 'e' ? 'E' : c; });
+    return formatted;
+}
+
+std::string DurationText(double seconds) {
+    const long long whole = std::llround(std::max(seconds, 0.0));
+    if (whole < 60) {
+        return std::to_string(whole) + " s";
+    }
+    if (whole < 3600) {
+        return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+    }
+    return std::to_string(whole / 3600) + " h " + std::to_string(whole % 3600 / 60) + " min";
 }

@@ -1,9 +1,11 @@
-// What a measurement run amounted to, for the summary the command line prints at its end:
-// samples, duration, the irradiance's minimum, maximum, mean and standard deviation, the final
-// integral and the highest peak. One thread at a time (the run adds, the end reads).
+// The summary of a measurement run: how many samples were taken and written, for how long, and
+// the irradiance's extremes, mean and spread, the final integral and the highest peak. Each
+// sample is folded in as it comes (Welford), so a run of any length holds no list.
+// One thread at a time (the worker while the run goes, the main thread after its end reads).
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "measure/MeasurementSample.h"
@@ -13,18 +15,14 @@ public:
     void Add(const MeasurementSample& sample);
 
     std::size_t Count() const { return count; }
-    // The instrument's own texts of the samples with the lowest and highest irradiance.
-    const std::string& MinimumText() const { return minimumText; }
-    const std::string& MaximumText() const { return maximumText; }
+    double Minimum() const { return minimum; }
+    double Maximum() const { return maximum; }
     double Mean() const { return mean; }
     // Sample standard deviation (n - 1); 0 for fewer than two samples.
     double StandardDeviation() const;
-    // The last sample's integral and the highest peak irradiance, as the instrument wrote them.
-    const std::string& FinalIntegralText() const { return finalIntegralText; }
-    const std::string& PeakText() const { return peakText; }
-
-    // The summary's lines, each ended by "\n"; durationSeconds is the run's own length.
-    std::string Text(double durationSeconds) const;
+    // The last sample's integral and the highest peak irradiance; nullopt before any sample.
+    std::optional<double> FinalIntegral() const;
+    std::optional<double> Peak() const;
 
 private:
     std::size_t count = 0;
@@ -33,11 +31,11 @@ private:
     double minimum = 0.0;
     double maximum = 0.0;
     double peak = 0.0;
-    std::string minimumText;
-    std::string maximumText;
-    std::string finalIntegralText;
-    std::string peakText;
+    double finalIntegral = 0.0;
 };
 
-// A number for people to read, locale-independent: up to 6 significant digits.
-std::string ShortNumberText(double value);
+// A measured value for people to read, in the instrument's own notation: four significant
+// digits and a two-digit exponent ("1.060E+01", "-3.347E-02"), whatever the locale.
+std::string MeasuredValueText(double value);
+// A length of time for people to read: "48 s", "4 min 10 s", "2 h 3 min".
+std::string DurationText(double seconds);

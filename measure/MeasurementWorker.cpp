@@ -153,6 +153,7 @@ bool MeasurementRun::SendStop() {
 int StartAndRun(MeasurementWindow& window, CInstrument& instrument) {
     const int started = instrument.StartMeasurement();
     if (started != ExchangeResult::kSuccess) {
+        window.StartFailed(started);
         const int text =
             started == ExchangeResult::kOpenFailed ? IDS_CONNECTION_ERROR : IDS_CONNECTING_ERROR;
         FrameworkMessageBox(text, MessageIcon::Exclamation);

@@ -25,6 +25,10 @@ public:
     // returns only when the window has handled it, including any box its handler shows.
     virtual void SendAppMessage(unsigned message) = 0;
 
+    // Worker thread: the start exchange failed with this code (ExchangeResult of
+    // link/Instrument.h), before the failure's box is shown; a refusal is kRefused.
+    virtual void StartFailed(int /*exchangeResult*/) {}
+
     // True when the window sets runActive itself before it starts the worker. The worker then
     // leaves the flag as it finds it, so a stop requested before the worker got going is kept.
     virtual bool SetsRunActiveBeforeStart() const { return false; }

@@ -77,7 +77,8 @@ bool ReadConditions(CInstrument& instrument, std::span<const ConditionRead> read
     return true;
 }
 
-int WriteConditions(std::span<const ConditionWrite> writes, const MeasurementConditions& values) {
+int WriteConditions(std::span<const ConditionWrite> writes, const MeasurementConditions& values,
+                    int& written) {
     for (const ConditionWrite& step : writes) {
         const std::optional<int> argument = WriteArgument(step.setting, values.*step.field);
         if (!argument.has_value()) {
@@ -87,6 +88,7 @@ int WriteConditions(std::span<const ConditionWrite> writes, const MeasurementCon
         if (const int code = (instrument.*step.write)(*argument); code != 0) {
             return code;
         }
+        ++written;
     }
     return 0;
 }
@@ -101,11 +103,15 @@ bool ReadDeviceConditions(CInstrument& instrument, MeasurementConditions& values
     return ReadConditions(instrument, kDeviceReads, values);
 }
 
-int WriteConditionSet(const MeasurementConditions& values, const std::string& factorText) {
+int WriteConditionSet(const MeasurementConditions& values, const std::string& factorText,
+                      int* settingsWritten) {
+    int written = 0;
+    int& count = settingsWritten != nullptr ? *settingsWritten : written;
+    count = 0;
     if (!IsAcceptableFactorText(factorText)) {
         return kFactorTextRefused;
     }
-    if (const int code = WriteConditions(kWritesBeforeFactor, values); code != 0) {
+    if (const int code = WriteConditions(kWritesBeforeFactor, values, count); code != 0) {
         return code;
     }
     {
@@ -113,15 +119,28 @@ int WriteConditionSet(const MeasurementConditions& values, const std::string& fa
         if (const int code = instrument.WriteCorrectionFactor(factorText); code != 0) {
             return code;
         }
+        ++count;
     }
-    return WriteConditions(kWritesAfterFactor, values);
+    return WriteConditions(kWritesAfterFactor, values, count);
+}
+
+std::vector<std::optional<ConditionSetting>> ConditionWriteOrder() {
+    std::vector<std::optional<ConditionSetting>> order;
+    for (const ConditionWrite& step : kWritesBeforeFactor) {
+        order.emplace_back(step.setting);
+    }
+    order.emplace_back(std::nullopt);
+    for (const ConditionWrite& step : kWritesAfterFactor) {
+        order.emplace_back(step.setting);
+    }
+    return order;
 }
 
 ConditionsUpdate WriteConditionsAndReread(const MeasurementConditions& values,
                                           const std::string& factorText, InstrumentInfo& info,
                                           InstrumentReadObserver* observer) {
     ConditionsUpdate update;
-    update.written = WriteConditionSet(values, factorText);
+    update.written = WriteConditionSet(values, factorText, &update.settingsWritten);
     if (update.written == 0) {
         update.reread = ReadInstrumentInfo(info, observer);
     }

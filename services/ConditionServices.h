@@ -7,7 +7,9 @@
 // so they run on its thread.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "services/ConnectionServices.h"
 #include "services/MeasurementConditions.h"
@@ -28,14 +30,20 @@ inline constexpr int kFactorTextRefused = 2;         // IsAcceptableFactorText r
 
 // Writes the eight settings in the instrument's fixed order "ACW", "MRW", "FRQW", "CFW" (the
 // factor text as given), "CFSW", "ZCW", "APW", "AFW", each with its own CInstrument, stopping
-// at the first that fails. Earlier settings stay written.
-int WriteConditionSet(const MeasurementConditions& values, const std::string& factorText);
+// at the first that fails. Earlier settings stay written; settingsWritten, when given, tells
+// how many.
+int WriteConditionSet(const MeasurementConditions& values, const std::string& factorText,
+                      int* settingsWritten = nullptr);
+
+// The settings in the order WriteConditionSet writes them; nullopt stands for the factor.
+std::vector<std::optional<ConditionSetting>> ConditionWriteOrder();
 
 // WriteConditionSet, then, when everything was written, ReadInstrumentInfo into `info` (with
 // `observer`), so that `info` ends holding the instrument's own report.
 struct ConditionsUpdate {
-    int written = 0;  // WriteConditionSet's result
-    int reread = 0;   // ReadInstrumentInfo's result; 0 when not run
+    int written = 0;          // WriteConditionSet's result
+    int settingsWritten = 0;  // how many, in ConditionWriteOrder, before it stopped
+    int reread = 0;           // ReadInstrumentInfo's result; 0 when not run
 };
 ConditionsUpdate WriteConditionsAndReread(const MeasurementConditions& values,
                                           const std::string& factorText, InstrumentInfo& info,

@@ -18,8 +18,12 @@ namespace {
 // What the worker sees of the run: the settings, fixed at the start, and where samples go.
 class RunWindow final : public MeasurementWindow {
 public:
-    RunWindow(const RunSettings& runSettings, const RunRecords& runRecords, RunSink& runSink)
-        : settings(runSettings), records(runRecords), sink(runSink) {}
+    RunWindow(const RunSettings& runSettings, const RunRecords& runRecords, RunSink& runSink,
+              int& startExchangeResult)
+        : settings(runSettings),
+          records(runRecords),
+          sink(runSink),
+          startExchange(startExchangeResult) {}
 
     int AveragingIndex() override { return settings.averagingIndex; }
     int IntervalSeconds() override { return settings.intervalSeconds; }
@@ -39,11 +43,13 @@ public:
     }
 
     void SendAppMessage(unsigned message) override { sink.RunMessage(message); }
+    void StartFailed(int exchangeResult) override { startExchange = exchangeResult; }
 
 private:
     const RunSettings settings;
     const RunRecords records;
     RunSink& sink;
+    int& startExchange;
     std::size_t accepted = 0;
 };
 
@@ -64,7 +70,7 @@ bool MeasurementRunner::Start(const RunSettings& settings, const RunRecords& rec
         worker = std::thread(
             [settings, records, sink = std::move(sink), boxes = std::move(boxes), state = outcome] {
                 const ThreadModalInteraction workerBoxes(boxes);
-                RunWindow window(settings, records, *sink);
+                RunWindow window(settings, records, *sink, state->startExchange);
                 state->result = MeasurementThreadProc(window);
                 state->finished.store(true);
             });
@@ -90,4 +96,8 @@ int MeasurementRunner::Wait() {
         worker.join();
     }
     return outcome != nullptr ? outcome->result : 0;
+}
+
+int MeasurementRunner::StartExchangeResult() const {
+    return outcome != nullptr && outcome->finished.load() ? outcome->startExchange : 0;
 }

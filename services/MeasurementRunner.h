@@ -78,11 +78,15 @@ public:
     // of measure/MeasurementWorker.h); that of the last run when none is going, 0 before the
     // first. The sink must not wait for the calling thread meanwhile.
     int Wait();
+    // After Wait: the start exchange's code when the run could not start (ExchangeResult of
+    // link/Instrument.h; kRefused when the instrument refused), else 0.
+    int StartExchangeResult() const;
 
 private:
     struct Outcome {
         std::atomic<bool> finished{false};
         int result = 0;  // written by the worker before `finished`
+        int startExchange = 0;
     };
 
     std::thread worker;
