@@ -68,11 +68,8 @@ bool FirstLineOf(const std::string& text, std::string& line) {
 
 // The received bytes up to the first NUL.
 std::string PacketText(const std::uint8_t* packet, std::uint32_t transferred) {
-    const auto* bytes = reinterpret_cast<const char*>(packet);
-    const std::size_t received =
-        std::min<std::size_t>(transferred, CInstrument::kPacketBufferSize - 1);
-    const void* nul = std::memchr(bytes, '\0', received);
-    return std::string(bytes, nul != nullptr ? static_cast<const char*>(nul) : bytes + received);
+    return std::string(ReceivedText(
+        packet, std::min<std::size_t>(transferred, CInstrument::kPacketBufferSize - 1)));
 }
 
 bool IsReplyTokenLine(const std::string& line) {

@@ -1,6 +1,22 @@
 #include "link/UsbDevice.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "link/LinkTrace.h"
+
+namespace {
+
+// "<what> <detail>" (a path, a request), or only what when there is no detail.
+void ReportFailure(std::string_view what, std::string_view detail) {
+    std::string text(what);
+    if (!detail.empty()) {
+        text.append(" ").append(detail);
+    }
+    ReportLinkEvent(LinkEvent::Failed, text);
+}
+
+}  // namespace
 
 CUsbDevice::CUsbDevice() : driver(ActiveUsbDriver()) {}
 
@@ -21,6 +37,20 @@ bool CUsbDevice::Open(const InterfaceGuid& guid) {
     // Releases whatever a failed earlier Open left, in the right order.
     Close();
     char path[kDevicePathCapacity];
+    if (!OpenFoundPath(guid, path)) {
+        if (LinkTraceOn()) {
+            ReportFailure("open", path);
+        }
+        return false;
+    }
+    std::memcpy(linkPath, path, std::strlen(path) + 1);
+    if (LinkTraceOn()) {
+        ReportLinkEvent(LinkEvent::Opened, linkPath);
+    }
+    return true;
+}
+
+bool CUsbDevice::OpenFoundPath(const InterfaceGuid& guid, char (&path)[kDevicePathCapacity]) {
     if (!FindDevicePath(guid, path)) {
         return false;
     }
@@ -88,25 +118,55 @@ bool CUsbDevice::ReadPacket(std::uint8_t* buffer, std::uint32_t n, std::uint32_t
         return false;  // no room for the NUL that must follow the received bytes
     }
     std::memset(buffer, 0, n);
-    if (winUsbHandle == nullptr) {
-        return false;
+    const bool read =
+        winUsbHandle != nullptr && winUsbHandle->ReadPipe(bulkInPipe, buffer, n - 1, transferred);
+    if (LinkTraceOn()) {
+        if (!read) {
+            ReportLinkEvent(LinkEvent::Failed, "read");
+        } else if (const std::string_view text =
+                       ReceivedText(buffer, std::min<std::size_t>(transferred, n - 1));
+                   !text.empty()) {
+            ReportLinkEvent(LinkEvent::Received, text);
+        }
     }
-    return winUsbHandle->ReadPipe(bulkInPipe, buffer, n - 1, transferred);
+    return read;
 }
 
 bool CUsbDevice::WritePacket(const std::uint8_t* bytes, std::uint32_t length,
                              std::uint32_t& transferred) {
     transferred = 0;
-    if (winUsbHandle == nullptr) {
-        return false;
+    const bool written =
+        winUsbHandle != nullptr && winUsbHandle->WritePipe(bulkOutPipe, bytes, length, transferred);
+    if (LinkTraceOn()) {
+        std::string_view request(reinterpret_cast<const char*>(bytes), length);
+        if (request.ends_with('\r')) {
+            request.remove_suffix(1);
+        }
+        if (written) {
+            ReportLinkEvent(LinkEvent::Request, request);
+        } else {
+            ReportFailure("write", request);
+        }
     }
-    return winUsbHandle->WritePipe(bulkOutPipe, bytes, length, transferred);
+    return written;
 }
 
 bool CUsbDevice::Close() {
     winUsbHandle.reset();
     fileHandle.reset();
+    if (linkPath[0] != '\0' && LinkTraceOn()) {
+        ReportLinkEvent(LinkEvent::Closed, linkPath);
+    }
+    linkPath[0] = '\0';
     return true;
+}
+
+std::string_view ReceivedText(const std::uint8_t* packet, std::size_t received) {
+    const auto* bytes = reinterpret_cast<const char*>(packet);
+    const void* nul = std::memchr(bytes, '\0', received);
+    return std::string_view(
+        bytes, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes)
+                              : received);
 }
 
 std::string IdTextAfterMarker(const std::string& path, const std::string& marker) {

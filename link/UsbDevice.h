@@ -2,12 +2,15 @@
 // bulk pipes. Synchronous; one thread at a time. Knows nothing of the command protocol.
 // Every failure is a false result; nothing is retried and no error is kept. (A device path the
 // driver answered from memory that fails to open is not a retry: the search is made then.)
+// Opening, closing, every request line, every packet with text and every failure are reported
+// to the link trace (link/LinkTrace.h) when it is on.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "link/UsbDriver.h"
 
@@ -44,6 +47,7 @@ public:
 
 private:
     bool ClassifyPipes(std::uint8_t endpointCount);
+    bool OpenFoundPath(const InterfaceGuid& guid, char (&path)[kDevicePathCapacity]);
 
     std::shared_ptr<UsbDriver> driver;
     std::unique_ptr<UsbFileHandle> fileHandle;
@@ -54,7 +58,11 @@ private:
     std::uint8_t bulkOutPipe = 0;
     std::uint8_t interruptPipe = 0;
     std::uint8_t deviceSpeed = 0;
+    char linkPath[kDevicePathCapacity] = {};  // of the open link, for the trace; empty when closed
 };
+
+// The text of a received packet: its first `received` bytes up to the first NUL.
+std::string_view ReceivedText(const std::uint8_t* packet, std::size_t received);
 
 // The four characters after the first occurrence of marker ("vid_", "pid_") in a device path,
 // case-sensitive; fewer when the path ends sooner, empty when the marker is missing.

@@ -3,6 +3,11 @@
 // closed when the operation opened it.
 #include "LinkTestFixture.h"
 
+#include <string_view>
+#include <utility>
+
+#include "link/LinkTrace.h"
+
 namespace {
 
 using namespace ExchangeResult;
@@ -255,6 +260,63 @@ TEST_F(LinkTest, StopAndResetOverAnOpenLinkLeavesItOpen) {
     ASSERT_EQ(instrument.OpenLink(productId), 1);
     EXPECT_EQ(instrument.StopAndReset(false), 1);
     EXPECT_TRUE(instrument.IsOpen());
+}
+
+// Records the link trace while it lives, and turns it off again however the test ends.
+class TraceRecorder {
+public:
+    using Entry = std::pair<LinkEvent, std::string>;
+
+    TraceRecorder() {
+        SetLinkTrace([this](LinkEvent event, std::string_view text) {
+            entries.emplace_back(event, std::string(text));
+        });
+    }
+    ~TraceRecorder() { SetLinkTrace({}); }
+
+    std::vector<Entry> entries;
+};
+
+TEST_F(LinkTest, TheTraceShowsEachConversationAsItHappensAndNothingOnceOff) {
+    using enum LinkEvent;
+    const std::string path = device->path;
+    std::vector<TraceRecorder::Entry> trace;
+    {
+        TraceRecorder recorder;
+        device->QueuePackets({"OK\r", "", std::string("a 1\r\0junk", 9), "", "END\r"});
+        device->QueueFailure();
+        CInstrument instrument;
+        std::string data;
+        EXPECT_EQ(instrument.Query("LOG", "OK", "END", data), 1);
+        EXPECT_EQ(instrument.StopAndReset(true), 0);
+        device->writeFails = true;
+        EXPECT_EQ(instrument.Query("WHO", "OK", "END", data), 0);
+        device->present = false;
+        EXPECT_EQ(instrument.Query("WHO", "OK", "END", data), 0);
+        trace = recorder.entries;
+    }
+    EXPECT_EQ(trace, (std::vector<TraceRecorder::Entry>{{Opened, path},
+                                                        {Request, "LOG"},
+                                                        {Received, "OK\r"},
+                                                        {Received, "a 1\r"},
+                                                        {Received, "END\r"},
+                                                        {Closed, path},
+                                                        {Opened, path},
+                                                        {Request, "STP"},
+                                                        {Failed, "read"},
+                                                        {Closed, path},
+                                                        {Opened, path},
+                                                        {Failed, "write WHO"},
+                                                        {Closed, path},
+                                                        {Failed, "open"}}));
+
+    device->present = true;
+    device->writeFails = false;
+    device->QueuePackets({"OK\rQIRO-7\rEND\r"});
+    CInstrument instrument;
+    std::string data;
+    EXPECT_EQ(instrument.Query("WHO", "OK", "END", data), 1);
+    EXPECT_FALSE(LinkTraceOn());
 }
 
 TEST_F(LinkTest, CheckConnectionReportsTheProductIdAndClosesAgain) {
