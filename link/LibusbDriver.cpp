@@ -3,7 +3,9 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -27,18 +29,69 @@ public:
         }
     }
     ~LibusbContext() {
-        if (context != nullptr) {
-            libusb_exit(context);
+        if (context == nullptr) {
+            return;
         }
+        if (watching) {
+            libusb_hotplug_deregister_callback(context, watch);
+        }
+        libusb_exit(context);
     }
     LibusbContext(const LibusbContext&) = delete;
     LibusbContext& operator=(const LibusbContext&) = delete;
 
     libusb_context* get() const { return context; }
 
+    enum class Watch { Unavailable, Started, Running };
+    // Starts watching the bus for arrivals and departures on the first call. Changes are noted
+    // while some thread handles libusb's events (a wait, or a transfer of any handle).
+    Watch WatchBus() {
+        const std::lock_guard lock(watchMutex);
+        if (watching) {
+            return Watch::Running;
+        }
+        if (context == nullptr || libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) {
+            return Watch::Unavailable;
+        }
+        const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
+        watching = libusb_hotplug_register_callback(
+                       context, static_cast<libusb_hotplug_event>(events), LIBUSB_HOTPLUG_NO_FLAGS,
+                       LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                       &LibusbContext::NoteChange, this, &watch) == LIBUSB_SUCCESS;
+        return watching ? Watch::Started : Watch::Unavailable;
+    }
+
+    // True when the bus changed since the last call that returned true.
+    bool TakeChange() { return changed.exchange(false); }
+
 private:
+    static int LIBUSB_CALL NoteChange(libusb_context*, libusb_device*, libusb_hotplug_event,
+                                      void* self) {
+        static_cast<LibusbContext*>(self)->changed = true;
+        return 0;  // stay registered
+    }
+
     libusb_context* context = nullptr;
+    std::mutex watchMutex;
+    bool watching = false;  // guarded by watchMutex
+    libusb_hotplug_callback_handle watch = 0;
+    std::atomic<bool> changed{false};
 };
+
+// Handles libusb's events until the bus changes or `end` passes; false at `end`.
+bool HandleEventsUntilChange(LibusbContext& context, std::chrono::steady_clock::time_point end) {
+    using namespace std::chrono;
+    while (!context.TakeChange()) {
+        const auto left = duration_cast<microseconds>(end - steady_clock::now());
+        if (left <= microseconds(0)) {
+            return false;
+        }
+        timeval timeout{static_cast<time_t>(left.count() / 1000000),
+                        static_cast<suseconds_t>(left.count() % 1000000)};
+        libusb_handle_events_timeout_completed(context.get(), &timeout, nullptr);
+    }
+    return true;
+}
 
 // The device list of one enumeration, released with its references.
 class DeviceList {
@@ -437,6 +490,22 @@ public:
             return std::make_unique<LibusbFileHandle>(context, handle, transferTimeoutOverrideMs);
         }
         return nullptr;
+    }
+
+    // libusb's hotplug events where the platform has them, else the base's slow poll. The first
+    // wait starts the watch and answers true at once: changes before it went unseen.
+    bool WaitForDeviceChange(std::chrono::milliseconds limit) override {
+        const auto end =
+            std::chrono::steady_clock::now() + std::max(limit, std::chrono::milliseconds(0));
+        switch (context->WatchBus()) {
+            case LibusbContext::Watch::Unavailable:
+                return UsbDriver::WaitForDeviceChange(limit);
+            case LibusbContext::Watch::Started:
+                return true;
+            case LibusbContext::Watch::Running:
+                break;
+        }
+        return HandleEventsUntilChange(*context, end);
     }
 
     std::vector<UsbDeviceListing> ListDevices(const InterfaceGuid&) override {

@@ -31,4 +31,6 @@ bool ParseLibusbDevicePath(const std::string& path, LibusbDeviceLocation& locati
 // The driver may be used from several threads; each handle it opens, by one thread at a time.
 // It remembers the last search's answer, under a lock, for as long as every device stays at
 // its place and address, so the cycles of a Connect open only the instrument itself.
+// WaitForDeviceChange blocks in libusb's event handling until a hotplug event (arrival or
+// departure) or its limit; where libusb has no hotplug events it is the base's slow poll.
 std::shared_ptr<UsbDriver> CreateLibusbDriver(std::uint32_t transferTimeoutOverrideMs = 0);

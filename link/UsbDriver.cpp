@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -35,6 +36,10 @@ public:
         return devices;
     }
 
+    bool WaitForDeviceChange(std::chrono::milliseconds limit) override {
+        return driver->WaitForDeviceChange(limit);
+    }
+
 private:
     std::shared_ptr<UsbDriver> driver;
     std::string path;
@@ -49,6 +54,15 @@ std::vector<UsbDeviceListing> UsbDriver::ListDevices(const InterfaceGuid& guid) 
         return {};
     }
     return {{path, path, ProbeByOpening(path)}};
+}
+
+bool UsbDriver::WaitForDeviceChange(std::chrono::milliseconds limit) {
+    using namespace std::chrono;
+    const steady_clock::time_point now = steady_clock::now();
+    const steady_clock::time_point nextPoll = floor<seconds>(now) + seconds(1);
+    const steady_clock::time_point end = now + std::max(limit, milliseconds(0));
+    std::this_thread::sleep_until(std::min(nextPoll, end));
+    return nextPoll <= end;
 }
 
 UsbDeviceAccess UsbDriver::ProbeByOpening(const char* path) {

@@ -3,6 +3,7 @@
 // and the simulated instrument (tests, demo). No platform type crosses this boundary.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -96,6 +97,15 @@ public:
     // and claim each device briefly; nothing is held afterwards. The base lists what
     // FindDevicePath finds, probed by opening it.
     virtual std::vector<UsbDeviceListing> ListDevices(const InterfaceGuid& guid);
+
+    // Waits at most `limit` for the devices on the bus to change (one arrived or left). True
+    // when a change was seen, or when a driver without change events has reached its next poll
+    // (about once a second): the caller should then look again. False when `limit` passed
+    // without either. Look first, then wait; a driver that starts watching at its first wait
+    // answers that wait with true at once, as changes before it went unseen. A change is
+    // reported to one waiter. Any thread; blocks without using the processor. The base is that
+    // slow poll: it sleeps until the next whole second of the steady clock or `limit`.
+    virtual bool WaitForDeviceChange(std::chrono::milliseconds limit);
 
 protected:
     // Available when the path opens and its interface initialises (both released again), else

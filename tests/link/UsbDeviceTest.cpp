@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstring>
 
 #include "LinkTestFixture.h"
@@ -363,6 +364,14 @@ TEST_F(UsbDeviceTest, AChosenDeviceAnswersEverySearchAndIsTheOnlyOneListed) {
 
     InstallUsbDriver(ChooseUsbDevice(std::make_shared<ScriptedUsbDriver>(device), "elsewhere"));
     EXPECT_TRUE(ActiveUsbDriver()->ListDevices(GUID_DEVINTERFACE_INSTRUMENT).empty());
+}
+
+// A driver without change events has the caller look again about once a second: never at
+// once, always within a second.
+TEST_F(UsbDeviceTest, WithoutChangeEventsWaitingForTheBusIsASlowPoll) {
+    ScriptedUsbDriver driver(device);
+    EXPECT_FALSE(driver.WaitForDeviceChange(std::chrono::milliseconds(0)));
+    EXPECT_TRUE(driver.WaitForDeviceChange(std::chrono::seconds(2)));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <libusb.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -332,6 +333,75 @@ INSTANTIATE_TEST_SUITE_P(
         BusChangeCase{"VanishedAlone", 1, BusChange::VanishedUnannounced, false},
         BusChangeCase{"OtherDeviceAdded", 1, BusChange::OtherDeviceAdded, true}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// Waiting for an instrument to come (back): the first wait has the caller look, a bus left as
+// it is lets the limit pass, each change wakes the wait, and a search after the wake-ups the
+// change brought finds the bus as it is now, a replugged instrument at its new address.
+enum class PlugChange { Unplugged, Attached, Replugged };
+
+struct WaitCase {
+    const char* name;
+    bool presentBefore;
+    PlugChange change;
+};
+
+void PrintTo(const WaitCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class WaitingForTheBus : public EmulatedUsbTest, public ::testing::WithParamInterface<WaitCase> {
+protected:
+    // The path a search finds now; empty when it finds none.
+    static std::string Search() {
+        CUsbDevice usb;
+        char path[CUsbDevice::kDevicePathCapacity];
+        return usb.FindDevicePath(GUID_DEVINTERFACE_INSTRUMENT, path) ? path : "";
+    }
+
+    static std::string PathOf(const EmulatedInstrument* device) {
+        return device == nullptr
+                   ? ""
+                   : FormatLibusbDevicePath({1, {1}, device->Address(), 0x0a1b, 0x7c07});
+    }
+};
+
+TEST_P(WaitingForTheBus, WakesOnTheChangeAndTheNextSearchSeesTheBusAsItIsNow) {
+    using namespace std::chrono_literals;
+    ASSERT_TRUE(Present(std::vector<EmulatedDeviceOptions>(GetParam().presentBefore ? 1 : 0)));
+    const std::shared_ptr<UsbDriver> driver = ActiveUsbDriver();
+    EXPECT_EQ(Search(), PathOf(devices.empty() ? nullptr : devices[0]));
+    EXPECT_TRUE(driver->WaitForDeviceChange(0ms)) << "the first wait has the caller look";
+    EXPECT_FALSE(driver->WaitForDeviceChange(100ms)) << "nothing changed";
+
+    EmulatedInstrument* expected = nullptr;
+    switch (GetParam().change) {
+        case PlugChange::Unplugged:
+            bus->Unplug(*devices[0]);
+            break;
+        case PlugChange::Attached:
+            expected = bus->Attach();
+            ASSERT_NE(expected, nullptr) << bus->LastError();
+            break;
+        case PlugChange::Replugged:
+            expected = bus->Replug(*devices[0]);
+            ASSERT_NE(expected, nullptr) << bus->LastError();
+            break;
+    }
+    ASSERT_TRUE(driver->WaitForDeviceChange(10s));
+    // A replug is two changes; the wait may report the first before the second has happened.
+    std::string found = Search();
+    for (int wait = 0; wait < 2 && found != PathOf(expected); ++wait) {
+        EXPECT_TRUE(driver->WaitForDeviceChange(10s));
+        found = Search();
+    }
+    EXPECT_EQ(found, PathOf(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(LibusbDriver, WaitingForTheBus,
+                         ::testing::Values(WaitCase{"Unplugged", true, PlugChange::Unplugged},
+                                           WaitCase{"Attached", false, PlugChange::Attached},
+                                           WaitCase{"Replugged", true, PlugChange::Replugged}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 struct HandoverCase {
     const char* name;
