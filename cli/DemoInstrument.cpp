@@ -1,8 +1,11 @@
 #include "cli/DemoInstrument.h"
 
 #include <charconv>
+#include <chrono>
+#include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "sim/SimulatedUsbDriver.h"
 
@@ -41,6 +44,37 @@ bool StreamError(SimulatedUsbDriver& driver, const std::string& argument) {
     return true;
 }
 
+// Seconds as a decimal number (fractions allowed), or "never": nullopt.
+bool ParseAbsence(const std::string& text, std::optional<std::chrono::milliseconds>& absence) {
+    constexpr double kLongestSeconds = 1e9;  // about 30 years: far more than anyone waits
+    if (text == "never") {
+        absence.reset();
+        return true;
+    }
+    double seconds = 0.0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::fixed);
+    if (error != std::errc() || end != text.data() + text.size() || !(seconds >= 0.0) ||
+        seconds > kLongestSeconds) {
+        return false;
+    }
+    absence = std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    return true;
+}
+
+// "LINES:SECONDS", e.g. "20:0.5" or "20:never".
+bool Unplug(SimulatedUsbDriver& driver, const std::string& argument) {
+    const std::size_t colon = argument.find(':');
+    int lines = 0;
+    std::optional<std::chrono::milliseconds> absence;
+    if (colon == std::string::npos || !ParseCount(argument.substr(0, colon), lines) ||
+        !ParseAbsence(argument.substr(colon + 1), absence)) {
+        return false;
+    }
+    driver.UnplugAfterStreamLines(static_cast<std::size_t>(lines), absence);
+    return true;
+}
+
 const DemoFault kFaults[] = {
     {"absent", "", "no instrument is attached",
      [](SimulatedUsbDriver& driver, const std::string&) {
@@ -69,6 +103,11 @@ const DemoFault kFaults[] = {
      "a run ends with \"NG\" after LINES readings, with the last error CODE (4 integration "
      "over, 5 range over)",
      &StreamError},
+    {"unplug", "LINES:SECONDS",
+     "after LINES readings of a run the instrument is unplugged, and plugged back in SECONDS "
+     "seconds later (such as 0.5; \"never\": it stays away) as if switched off and on; once. "
+     "The seconds pass in real time, also with --demo-fast-clock",
+     &Unplug},
     {"light", "", "light reaches the detector, so a zero calibration is refused",
      [](SimulatedUsbDriver& driver, const std::string&) {
          driver.Instrument()->SetDetectorLit(true);

@@ -224,6 +224,7 @@ std::string SimulatedInstrument::TakePacket(std::size_t maxBytes) {
         if (front.bytes.empty()) {
             if (front.streamLine) {
                 --queuedStreamLines;
+                ++streamLinesDelivered;
             }
             output.pop_front();
         }
@@ -289,6 +290,20 @@ void SimulatedInstrument::SetLog(std::vector<std::string> lines) {
 
 void SimulatedInstrument::SetScriptedStream(std::vector<std::string> lines) {
     scriptedStream.assign(lines.begin(), lines.end());
+}
+
+void SimulatedInstrument::PowerCycle() {
+    requestText.clear();
+    requestOverflow = false;
+    output.clear();
+    queuedStreamLines = 0;
+    streaming = false;
+    streamStalled = false;
+    calibrating = false;
+    silent = false;
+    virtualNowMs = 0;
+    realEpochMs = SteadyMs();
+    AddLogEntry("POWER ON");
 }
 
 // --- requests ---------------------------------------------------------------------------
@@ -455,6 +470,7 @@ void SimulatedInstrument::ExecuteStart(const Request& request) {
     streaming = true;
     streamStalled = false;
     streamLines = 0;
+    streamLinesDelivered = 0;
     integral = 0.0;
     peak = 0.0;
     streamStartMs = NowMs();

@@ -122,6 +122,11 @@ public:
     void SetLog(std::vector<std::string> lines);
     const std::vector<std::string>& GetLog() const { return log; }
 
+    // Switched off and on: the stream, a calibration, a hang, queued output and a partial
+    // request are gone, and the uptime starts again; identity, conditions, last error, log
+    // (with a power-on entry), request log and every test control stay.
+    void PowerCycle();
+
     // Every request line received, in order, without its CR (silenced ones included).
     const std::vector<std::string>& RequestLog() const { return requestLog; }
     std::size_t RequestCount() const { return requestLog.size(); }
@@ -131,6 +136,8 @@ public:
     bool IsCalibrating() const { return calibrating; }
     // Stream lines sent since the last "CST" (scripted ones included).
     std::size_t StreamLinesSent() const { return streamLines; }
+    // Stream lines whose last byte has gone out in a packet since the last "CST".
+    std::size_t StreamLinesDelivered() const { return streamLinesDelivered; }
     // Bytes queued for bulk IN.
     std::size_t QueuedBytes() const;
 
@@ -202,6 +209,7 @@ private:
     std::int64_t streamStartMs = 0;
     std::int64_t nextLineDueMs = 0;
     std::size_t streamLines = 0;
+    std::size_t streamLinesDelivered = 0;
     double integral = 0.0;
     double peak = 0.0;
     std::uint64_t noiseState = 0x9E3779B97F4A7C15ull;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -9,7 +10,40 @@
 #include <thread>
 
 struct SimulatedUsbDriver::Shared {
+    using Clock = std::chrono::steady_clock;
+
     explicit Shared(SimulatedInstrument::ClockMode clock) : instrument(clock) {}
+
+    // Called with the mutex held, first on every use of the driver or a handle: a planned
+    // unplug or return that is due happens now.
+    void CatchUp() {
+        if (unplug.has_value() && present && instrument.IsStreaming() &&
+            instrument.StreamLinesDelivered() >= unplug->afterLines) {
+            present = false;
+            ++generation;
+            if (unplug->absence.has_value()) {
+                returnAt = Clock::now() + *unplug->absence;
+            }
+            unplug.reset();
+            NoteChange();
+        }
+        if (returnAt.has_value() && Clock::now() >= *returnAt) {
+            returnAt.reset();
+            instrument.PowerCycle();
+            present = true;
+            NoteChange();
+        }
+    }
+
+    void NoteChange() {
+        changed = true;
+        changes.notify_all();
+    }
+
+    // Whether a handle opened in `handleGeneration` still reaches the device.
+    bool Reaches(unsigned handleGeneration) const {
+        return present && generation == handleGeneration;
+    }
 
     // Called with the mutex held.
     bool ReadFails() {
@@ -27,9 +61,19 @@ struct SimulatedUsbDriver::Shared {
         return failWritesFromRequest != 0 && instrument.RequestCount() + 1 >= failWritesFromRequest;
     }
 
+    struct Unplug {
+        std::size_t afterLines;
+        std::optional<std::chrono::milliseconds> absence;
+    };
+
     mutable std::mutex mutex;
     SimulatedInstrument instrument;
     bool present = true;
+    unsigned generation = 0;  // counts unplugs: handles of an earlier one never reach the device
+    std::optional<Unplug> unplug;
+    std::optional<Clock::time_point> returnAt;
+    bool changed = false;  // the device left or came back since the last wait saw a change
+    std::condition_variable changes;
     OpenFailure openFailure = OpenFailure::None;
     int failNextReads = 0;
     int failNextWrites = 0;
@@ -51,7 +95,8 @@ bool SameGuid(const InterfaceGuid& a, const InterfaceGuid& b) {
 
 class SimulatedInterfaceHandle : public UsbInterfaceHandle {
 public:
-    explicit SimulatedInterfaceHandle(std::shared_ptr<Shared> state) : shared(std::move(state)) {}
+    SimulatedInterfaceHandle(std::shared_ptr<Shared> state, unsigned deviceGeneration)
+        : shared(std::move(state)), generation(deviceGeneration) {}
 
     ~SimulatedInterfaceHandle() override {
         std::lock_guard lock(shared->mutex);
@@ -60,8 +105,9 @@ public:
 
     bool QueryDeviceSpeed(std::uint8_t& speed) override {
         std::lock_guard lock(shared->mutex);
+        shared->CatchUp();
         speed = SimulatedUsbDriver::kDeviceSpeed;
-        return shared->present;
+        return shared->Reaches(generation);
     }
 
     bool QueryInterfaceSettings(std::uint8_t alternateSetting,
@@ -96,7 +142,9 @@ public:
                   std::uint32_t& transferred) override {
         transferred = 0;
         std::unique_lock lock(shared->mutex);
-        if (pipeId != SimulatedUsbDriver::kBulkInPipe || !shared->present || shared->ReadFails()) {
+        shared->CatchUp();
+        if (pipeId != SimulatedUsbDriver::kBulkInPipe || !shared->Reaches(generation) ||
+            shared->ReadFails()) {
             return false;
         }
         for (;;) {
@@ -117,7 +165,8 @@ public:
             std::this_thread::sleep_for(
                 std::chrono::milliseconds(std::max<std::int64_t>(*wait, 1)));
             lock.lock();
-            if (!shared->present) {
+            shared->CatchUp();
+            if (!shared->Reaches(generation)) {
                 return false;
             }
         }
@@ -127,7 +176,8 @@ public:
                    std::uint32_t& transferred) override {
         transferred = 0;
         std::lock_guard lock(shared->mutex);
-        if (pipeId != SimulatedUsbDriver::kBulkOutPipe || !shared->present ||
+        shared->CatchUp();
+        if (pipeId != SimulatedUsbDriver::kBulkOutPipe || !shared->Reaches(generation) ||
             shared->WriteFails()) {
             return false;
         }
@@ -139,26 +189,30 @@ public:
 
 private:
     std::shared_ptr<Shared> shared;
+    unsigned generation;
     std::map<std::uint8_t, std::uint32_t> timeouts;  // 0: never set, no time-out
 };
 
 class SimulatedFileHandle : public UsbFileHandle {
 public:
-    explicit SimulatedFileHandle(std::shared_ptr<Shared> state) : shared(std::move(state)) {}
+    SimulatedFileHandle(std::shared_ptr<Shared> state, unsigned deviceGeneration)
+        : shared(std::move(state)), generation(deviceGeneration) {}
 
     std::unique_ptr<UsbInterfaceHandle> InitializeInterface() override {
         std::lock_guard lock(shared->mutex);
-        if (!shared->present ||
+        shared->CatchUp();
+        if (!shared->Reaches(generation) ||
             shared->openFailure == SimulatedUsbDriver::OpenFailure::InitializeInterface ||
             shared->openFailure == SimulatedUsbDriver::OpenFailure::Busy) {
             return nullptr;
         }
         ++shared->openInterfaces;
-        return std::make_unique<SimulatedInterfaceHandle>(shared);
+        return std::make_unique<SimulatedInterfaceHandle>(shared, generation);
     }
 
 private:
     std::shared_ptr<Shared> shared;
+    unsigned generation;
 };
 
 }  // namespace
@@ -174,6 +228,7 @@ SimulatedUsbDriver::~SimulatedUsbDriver() = default;
 bool SimulatedUsbDriver::FindDevicePath(const InterfaceGuid& guid, char* path,
                                         std::size_t capacity) {
     std::lock_guard lock(shared->mutex);
+    shared->CatchUp();
     const std::size_t length = std::strlen(kDevicePath);
     if (!shared->present || !SameGuid(guid, GUID_DEVINTERFACE_INSTRUMENT) || path == nullptr ||
         length >= capacity) {
@@ -185,16 +240,18 @@ bool SimulatedUsbDriver::FindDevicePath(const InterfaceGuid& guid, char* path,
 
 std::unique_ptr<UsbFileHandle> SimulatedUsbDriver::OpenDevicePath(const char* path) {
     std::lock_guard lock(shared->mutex);
+    shared->CatchUp();
     if (!shared->present || shared->openFailure == OpenFailure::OpenPath ||
         shared->openFailure == OpenFailure::NoPermission || path == nullptr ||
         std::strcmp(path, kDevicePath) != 0) {
         return nullptr;
     }
-    return std::make_unique<SimulatedFileHandle>(shared);
+    return std::make_unique<SimulatedFileHandle>(shared, shared->generation);
 }
 
 std::vector<UsbDeviceListing> SimulatedUsbDriver::ListDevices(const InterfaceGuid& guid) {
     std::lock_guard lock(shared->mutex);
+    shared->CatchUp();
     if (!shared->present || !SameGuid(guid, GUID_DEVINTERFACE_INSTRUMENT)) {
         return {};
     }
@@ -220,9 +277,36 @@ SimulatedUsbDriver::LockedInstrument SimulatedUsbDriver::Instrument() {
     return LockedInstrument(shared->mutex, shared->instrument);
 }
 
+bool SimulatedUsbDriver::WaitForDeviceChange(std::chrono::milliseconds limit) {
+    using Clock = Shared::Clock;
+    std::unique_lock lock(shared->mutex);
+    const Clock::time_point end = Clock::now() + std::max(limit, std::chrono::milliseconds(0));
+    for (;;) {
+        shared->CatchUp();
+        if (shared->changed) {
+            shared->changed = false;
+            return true;
+        }
+        if (Clock::now() >= end) {
+            return false;
+        }
+        shared->changes.wait_until(
+            lock, shared->returnAt.has_value() ? std::min(end, *shared->returnAt) : end);
+    }
+}
+
 void SimulatedUsbDriver::SetPresent(bool present) {
     std::lock_guard lock(shared->mutex);
-    shared->present = present;
+    if (shared->present != present) {
+        shared->present = present;
+        shared->NoteChange();
+    }
+}
+
+void SimulatedUsbDriver::UnplugAfterStreamLines(std::size_t lines,
+                                                std::optional<std::chrono::milliseconds> absence) {
+    std::lock_guard lock(shared->mutex);
+    shared->unplug = Shared::Unplug{lines, absence};
 }
 
 void SimulatedUsbDriver::SetOpenFailure(OpenFailure failure) {
@@ -252,7 +336,12 @@ void SimulatedUsbDriver::FailWritesFromRequest(std::size_t requestNumber) {
 
 void SimulatedUsbDriver::ClearTransportFaults() {
     std::lock_guard lock(shared->mutex);
+    if (!shared->present) {
+        shared->NoteChange();
+    }
     shared->present = true;
+    shared->unplug.reset();
+    shared->returnAt.reset();
     shared->openFailure = OpenFailure::None;
     shared->failNextReads = 0;
     shared->failNextWrites = 0;

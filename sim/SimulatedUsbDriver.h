@@ -7,9 +7,11 @@
 // transport state; it is never held while a read waits on the real clock.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,9 @@ public:
     bool FindDevicePath(const InterfaceGuid& guid, char* path, std::size_t capacity) override;
     std::unique_ptr<UsbFileHandle> OpenDevicePath(const char* path) override;
     std::vector<UsbDeviceListing> ListDevices(const InterfaceGuid& guid) override;
+    // True at once when the device left or came back since the last wait that returned true
+    // (SetPresent, UnplugAfterStreamLines), else as soon as it does; false after `limit`.
+    bool WaitForDeviceChange(std::chrono::milliseconds limit) override;
 
     // The instrument's controls and state under the driver's lock, held until the returned
     // object is destroyed: use it in one expression, e.g.
@@ -58,6 +63,14 @@ public:
     // --- transport faults -----------------------------------------------------------------
     // An absent device is not found, and handles already open fail every transfer.
     void SetPresent(bool present);
+    // Unplugs the device once the host has read `lines` stream lines of a measurement (0: as
+    // soon as one has started): from the next search or transfer on it is absent, and the
+    // handles opened before fail every transfer for good. `absence` of real time later (also
+    // on the fast clock) it is plugged back in, switched off and on
+    // (SimulatedInstrument::PowerCycle); nullopt: it stays away. Happens once. The return is
+    // noticed when the driver or a handle is next used or waited on: no thread watches the clock.
+    void UnplugAfterStreamLines(std::size_t lines,
+                                std::optional<std::chrono::milliseconds> absence);
     void SetOpenFailure(OpenFailure failure);
     // The next `count` reads (or writes) fail, as a pipe error or time-out would.
     void FailNextReads(int count);
@@ -66,7 +79,8 @@ public:
     // write that would carry request number `requestNumber` or a later one, fails. 0 clears.
     void FailReadsFromRequest(std::size_t requestNumber);
     void FailWritesFromRequest(std::size_t requestNumber);
-    // Clears every transport fault above and makes the device present again.
+    // Clears every transport fault above, a pending unplug or return included, and makes the
+    // device present again.
     void ClearTransportFaults();
 
     // --- observation ----------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // pipes, transfers, the transport faults and use from several threads.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -206,6 +207,53 @@ TEST_F(DriverTest, AnUnpluggedDeviceFailsEveryTransferOfAnOpenHandle) {
     std::uint8_t speed = 0;
     EXPECT_FALSE(handle->QueryDeviceSpeed(speed));
     EXPECT_TRUE(driver.RequestLog().empty());
+}
+
+// Through a chosen-device driver, as the command line installs it: the wait is the simulator's.
+TEST_F(DriverTest, APresenceChangeWakesAWaiterAtOnceAndIsReportedOnce) {
+    using std::chrono::milliseconds;
+    const auto chosen = ChooseUsbDevice(std::shared_ptr<UsbDriver>(&driver, [](UsbDriver*) {}),
+                                        SimulatedUsbDriver::kDevicePath);
+    EXPECT_FALSE(chosen->WaitForDeviceChange(milliseconds(0)));
+    bool woken = false;
+    std::thread waiter([&] { woken = chosen->WaitForDeviceChange(std::chrono::minutes(1)); });
+    driver.SetPresent(false);
+    waiter.join();
+    EXPECT_TRUE(woken);
+    EXPECT_FALSE(chosen->WaitForDeviceChange(milliseconds(0)));
+    driver.SetPresent(false);
+    EXPECT_FALSE(chosen->WaitForDeviceChange(milliseconds(0))) << "no change, no wake-up";
+}
+
+// Leaves after three readings, fails the open link for good, and comes back 20 ms later
+// switched off and on: the stream off, the same serial number.
+TEST_F(DriverTest, AnUnplugAfterStreamLinesReturnsAFreshInstrumentOnce) {
+    driver.UnplugAfterStreamLines(3, std::chrono::milliseconds(20));
+    const auto handle = OpenInterface();
+    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(Write(*handle, "CST\r"));
+    EXPECT_EQ(Read(*handle), "OK\r");
+    EXPECT_EQ(Read(*handle), "END\r");
+    for (int line = 0; line < 3; ++line) {
+        EXPECT_EQ(Read(*handle).size(), 30u) << "a reading";
+    }
+    EXPECT_EQ(Read(*handle), "<failed>");
+    EXPECT_FALSE(Write(*handle, "STP\r"));
+    char path[261] = {};
+    EXPECT_FALSE(driver.FindDevicePath(GUID_DEVINTERFACE_INSTRUMENT, path, sizeof path));
+
+    EXPECT_TRUE(driver.WaitForDeviceChange(std::chrono::milliseconds(0))) << "it left";
+    EXPECT_TRUE(driver.WaitForDeviceChange(std::chrono::minutes(1))) << "it came back";
+    EXPECT_FALSE(driver.Instrument()->IsStreaming());
+    EXPECT_EQ(Read(*handle), "<failed>") << "a link from before stays dead";
+    const auto fresh = OpenInterface();
+    ASSERT_NE(fresh, nullptr);
+    ASSERT_TRUE(Write(*fresh, "SRL\r"));
+    EXPECT_EQ(ReadReply(*fresh), "OK\r70412318\rEND\r");
+    ASSERT_TRUE(Write(*fresh, "CST\r"));
+    for (int packet = 0; packet < 2 + 5; ++packet) {
+        EXPECT_NE(Read(*fresh), "<failed>") << "it leaves only once";
+    }
 }
 
 TEST_F(DriverTest, FailsTheNextReadsWithoutLosingTheReply) {
