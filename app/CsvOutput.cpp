@@ -80,12 +80,13 @@ int CQiro7Dlg::OpenRunOutputFile(const std::string& path) {
 }
 
 // A run whose file misses lines says so, so an incomplete file is never taken for a whole run.
+// Closed first: the file's last sync counts like a line.
 void CQiro7Dlg::CloseRunOutputFile() {
     if (csvFile == nullptr) {
         return;
     }
-    const bool anyLineFailed = csvFile->AnyLineFailed();
-    csvFile->Close();
+    const bool closeFailed = static_cast<bool>(csvFile->Close());
+    const bool anyLineFailed = csvFile->AnyLineFailed() || closeFailed;
     csvFile.reset();
     if (anyLineFailed) {
         ShowError(IDS_FILE_OUTPUT_FAILED);

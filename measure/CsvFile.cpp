@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <utility>
 
 #include "measure/CsvLine.h"
+#include "measure/FileSync.h"
 
 namespace {
 
@@ -20,15 +22,27 @@ std::string Utf8Of(const std::filesystem::path& path) {
 
 std::unique_ptr<CsvFile> CsvFile::Open(const std::string& path, std::error_code& error) {
     error.clear();
+    const bool created = !PathExists(path);
     std::FILE* file = csv_platform::OpenForAppending(path, error);
     if (file == nullptr) {
         return nullptr;
     }
+    if (created) {
+        error = SyncFolderOf(path);
+        if (error) {
+            std::fclose(file);
+            return nullptr;
+        }
+    }
     // Unbuffered: a line is either with the system or reported as failed, never half kept in
     // a buffer that a later line would push out.
     std::setvbuf(file, nullptr, _IONBF, 0);
-    return std::unique_ptr<CsvFile>(new CsvFile(file));
+    return std::unique_ptr<CsvFile>(
+        new CsvFile(file, std::make_unique<FileSync>(DescriptorOf(file))));
 }
+
+CsvFile::CsvFile(std::FILE* openFile, std::unique_ptr<FileSync> fileSync)
+    : file(openFile), sync(std::move(fileSync)) {}
 
 CsvFile::~CsvFile() {
     Close();
@@ -41,20 +55,28 @@ bool CsvFile::WriteLine(const MeasurementSample& sample) {
         std::clearerr(file);
         written =
             std::fwrite(line.data(), 1, line.size(), file) == line.size() && std::fflush(file) == 0;
+        sync->Written();  // also after a failure: part of the line may be with the system
     }
     anyLineFailed = anyLineFailed || !written;
     return written;
+}
+
+bool CsvFile::AnyLineFailed() const {
+    return anyLineFailed || (sync != nullptr && sync->Failed());
 }
 
 std::error_code CsvFile::Close() {
     if (file == nullptr) {
         return {};
     }
+    const std::error_code syncError = sync->Finish();
+    anyLineFailed = anyLineFailed || static_cast<bool>(syncError);
+    sync.reset();
     errno = 0;
     const int closed = std::fclose(file);
     file = nullptr;
-    if (closed == 0) {
-        return {};
+    if (syncError || closed == 0) {
+        return syncError;
     }
     return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
 }

@@ -1,5 +1,6 @@
 // The files of the CSV output: one way of opening them, line writing that survives a crash of
-// the program, and the few file-system steps the output needs. Paths are UTF-8. No window
+// the program and, up to its last second, a power loss, and the few file-system steps the output
+// needs. Paths are UTF-8. No window
 // system; failures come back as the platform's own error codes, whose message() is the text
 // the operator sees.
 #pragma once
@@ -11,14 +12,18 @@
 
 #include "measure/MeasurementSample.h"
 
+class FileSync;
+
 // An open CSV file: created when missing, its content kept, write-only, every write appended
 // at its end, in binary so the CR LF of each line reaches the disk unchanged. Lines are not
-// buffered: each one has been handed to the system when WriteLine returns. On Windows no other
-// program can open the file meanwhile.
+// buffered: each one has been handed to the system when WriteLine returns, and is on the storage
+// device within a second (FileSync) and at Close. A file that Open creates has its name synced
+// to the device as well. On Windows no other program can open the file meanwhile.
 // One thread at a time; the object may pass from one thread to another in between.
 class CsvFile {
 public:
-    // Null when the file cannot be opened or created; error then holds the platform's code.
+    // Null when the file cannot be opened or created, or its new name not synced (the empty file
+    // then stays); error then holds the platform's code.
     static std::unique_ptr<CsvFile> Open(const std::string& path, std::error_code& error);
     ~CsvFile();  // closes the file if still open, ignoring any error
     CsvFile(const CsvFile&) = delete;
@@ -27,15 +32,18 @@ public:
     // Appends the sample's CSV line. False when the system did not take all of it; later
     // lines are still tried.
     bool WriteLine(const MeasurementSample& sample);
-    // True once any line could not be written.
-    bool AnyLineFailed() const { return anyLineFailed; }
-    // Closes the file: empty on success, else the platform's code. Later calls do nothing.
+    // True once any line could not be written or a sync of the file failed, the one at Close
+    // included: such a file may miss lines after a power loss.
+    bool AnyLineFailed() const;
+    // Syncs and closes the file: empty on success, else the platform's code of the first
+    // failure. Later calls do nothing.
     std::error_code Close();
 
 private:
-    explicit CsvFile(std::FILE* openFile) : file(openFile) {}
+    CsvFile(std::FILE* openFile, std::unique_ptr<FileSync> fileSync);
 
     std::FILE* file;
+    std::unique_ptr<FileSync> sync;
     bool anyLineFailed = false;
 };
 

@@ -1,12 +1,18 @@
-// The CSV file layer without any window: how files are opened, written, replaced and named.
+// The CSV file layer without any window: how files are opened, written, synced, replaced and
+// named.
 #include "measure/CsvFile.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "measure/FileSync.h"
+#include "tests/run/SyncRecorder.h"
 
 namespace {
 
@@ -155,6 +161,99 @@ TEST_F(CsvFileTest, FullPathResolvesAgainstTheCurrentFolder) {
         EXPECT_EQ(FullPath(c.name), c.expected.lexically_normal().string()) << c.name;
     }
     std::filesystem::current_path(previous);
+}
+
+// --- syncing to the device -----------------------------------------------------------------
+
+// A file for FileSync to keep; the recorder stands in for its syncs.
+class FileSyncTest : public CsvFileTest {
+protected:
+    FileSyncTest() : file(std::fopen(PathOf("synced.csv").c_str(), "wb")) {}
+    ~FileSyncTest() override {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+
+    int Descriptor() const { return DescriptorOf(file); }
+
+    std::FILE* file;
+};
+
+constexpr std::chrono::milliseconds kNeverDuringTheTest = std::chrono::hours(1);
+
+TEST_F(FileSyncTest, AWriteWithNoneAfterItIsSyncedWithinThePeriodWithoutWaitingForFinish) {
+    ASSERT_NE(file, nullptr);
+    SyncRecorder recorder;
+    FileSync sync(Descriptor(), std::chrono::milliseconds(10));
+
+    sync.Written();
+
+    EXPECT_TRUE(recorder.WaitForCalls(1));
+    EXPECT_FALSE(sync.Finish());
+    EXPECT_EQ(recorder.Calls(), 1u) << "Finish found nothing left to sync";
+}
+
+TEST_F(FileSyncTest, FinishSyncsWhatIsLeftOnceHoweverManyWritesThereWere) {
+    ASSERT_NE(file, nullptr);
+    const struct {
+        int writes;
+        std::size_t syncs;
+    } cases[] = {{0, 0}, {1, 1}, {100000, 1}};
+    for (const auto& c : cases) {
+        SyncRecorder recorder;
+        FileSync sync(Descriptor(), kNeverDuringTheTest);
+        for (int i = 0; i < c.writes; ++i) {
+            sync.Written();
+        }
+        EXPECT_FALSE(sync.Finish()) << c.writes;
+        EXPECT_EQ(recorder.Calls(), c.syncs) << c.writes;
+        EXPECT_FALSE(sync.Finish()) << c.writes;
+        EXPECT_EQ(recorder.Calls(), c.syncs) << "a second Finish syncs again: " << c.writes;
+    }
+}
+
+TEST_F(FileSyncTest, TheFirstFailedSyncIsReportedAtOnceAndByFinish) {
+    ASSERT_NE(file, nullptr);
+    const std::error_code first = std::make_error_code(std::errc::io_error);
+    SyncRecorder recorder({first, std::make_error_code(std::errc::no_space_on_device)});
+    FileSync sync(Descriptor(), std::chrono::milliseconds(10));
+
+    sync.Written();
+    ASSERT_TRUE(recorder.WaitForCalls(1));
+    sync.Written();
+    // The thread records the failure before it syncs again.
+    ASSERT_TRUE(recorder.WaitForCalls(2));
+    EXPECT_TRUE(sync.Failed());
+
+    EXPECT_EQ(sync.Finish(), first);
+    EXPECT_EQ(recorder.Calls(), 2u);
+}
+
+// The window's file counts a sync that fails, the last one at Close included, as a lost line.
+TEST_F(CsvFileTest, AFailedSyncMakesTheFileFailedAndCloseSaysWhy) {
+    const std::error_code failure = std::make_error_code(std::errc::io_error);
+    SyncRecorder recorder({failure});
+    std::error_code error;
+    auto file = CsvFile::Open(PathOf("unsynced.csv"), error);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->WriteLine(Sample("1 2 3")));
+
+    EXPECT_EQ(file->Close(), failure);
+
+    EXPECT_TRUE(file->AnyLineFailed());
+    EXPECT_EQ(recorder.Calls(), 1u);
+    EXPECT_EQ(Read(PathOf("unsynced.csv")), "1,2,3\r\n");
+}
+
+TEST_F(CsvFileTest, TheFolderOfAFileIsSyncedOnlyWhenItExists) {
+    { std::ofstream(PathOf("there.csv")) << "x"; }
+    EXPECT_FALSE(SyncFolderOf(PathOf("there.csv")));
+    EXPECT_FALSE(SyncFolderOf(PathOf("not-yet.csv")));
+#ifndef _WIN32
+    const std::error_code missing = SyncFolderOf(PathOf("missing/x.csv"));
+    EXPECT_EQ(missing, std::errc::no_such_file_or_directory);
+#endif
 }
 
 }  // namespace
