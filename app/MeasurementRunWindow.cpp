@@ -202,8 +202,9 @@ void RefuseInput(CQiro7Dlg& window, int focusId) {
     window.FocusControl(focusId);
 }
 
-// Interval, count and factor texts, then the range-checked pull. False when the start is
-// abandoned; the reason has been shown.
+// Interval, count and factor texts, the range-checked pull, then an averaging the instrument
+// has (none is checked when it answered 0, 7 or nothing: no sample would ever be kept). False
+// when the start is abandoned; the reason has been shown.
 bool RunInputsAccepted(CQiro7Dlg& window) {
     for (const int id : {IDC_INTERVAL, IDC_COUNT}) {
         if (!IsNumberText(window.ControlText(id), false)) {
@@ -217,7 +218,14 @@ bool RunInputsAccepted(CQiro7Dlg& window) {
         return false;
     }
     window.validationMode = 2;
-    return window.UpdateData(true);
+    if (!window.UpdateData(true)) {
+        return false;
+    }
+    if (window.conditions.averagingIndex < 0) {
+        RefuseInput(window, IDC_AVERAGING_1);
+        return false;
+    }
+    return true;
 }
 
 // The instrument's conditions against the window's, rewritten if the operator agrees. False

@@ -13,7 +13,24 @@
 
 namespace {
 
-using MeasurementRun = RunWindowTest;
+class MeasurementRun : public RunWindowTest {
+protected:
+    // The one box a refused start shows, the focus it leaves, and no run.
+    void ExpectRefusedWithoutStarting(const std::string& name, const std::string& expectedBox,
+                                      int focus) {
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{expectedBox}) << name;
+        const auto boxes = operatorScript->Boxes();
+        if (!boxes.empty()) {
+            const bool ownText = expectedBox == String(IDS_CHECK_INPUT_VALUE);
+            EXPECT_EQ(boxes[0].caption, ownText ? "QIRO-7" : kRunTestApplicationName) << name;
+            EXPECT_EQ(boxes[0].icon, MessageIcon::Exclamation) << name;
+        }
+        EXPECT_EQ(window->focusWidget(), window->Control(focus)) << name;
+        EXPECT_FALSE(window->IsWorkerRunning()) << name;
+        EXPECT_EQ(runActive.load(), 0) << name;
+        EXPECT_TRUE(ShowsConnected()) << name;
+    }
+};
 
 // The Received box after more rows than it can show at once.
 void ExpectCaretAtEndAndNewestRowInView(CQiro7Dlg& window) {
@@ -59,19 +76,37 @@ TEST_F(MeasurementRun, StartRefusesBadIntervalCountAndFactorTextsWithoutStarting
 
         Click(IDC_START_STOP);
 
-        EXPECT_EQ(BoxTexts(), std::vector<std::string>{c.expectedBox}) << c.name;
-        const auto boxes = operatorScript->Boxes();
-        if (!boxes.empty()) {
-            const bool ownText = c.expectedBox == check;
-            EXPECT_EQ(boxes[0].caption, ownText ? "QIRO-7" : kRunTestApplicationName) << c.name;
-            EXPECT_EQ(boxes[0].icon, MessageIcon::Exclamation) << c.name;
-        }
-        EXPECT_EQ(window->focusWidget(), window->Control(c.focus)) << c.name;
-        EXPECT_FALSE(window->IsWorkerRunning()) << c.name;
-        EXPECT_EQ(runActive.load(), 0) << c.name;
-        EXPECT_TRUE(ShowsConnected()) << c.name;
+        ExpectRefusedWithoutStarting(c.name, c.expectedBox, c.focus);
     }
     EXPECT_EQ(CountRequests("CST"), 0u);
+}
+
+// The instrument's averaging 0, 6 or 7, or none, checks no button: the run would keep nothing.
+TEST_F(MeasurementRun, StartRefusesAnAveragingTheWindowHasNoButtonFor) {
+    const struct {
+        const char* name;
+        int averaging;
+        std::vector<std::string> acrReply;
+    } cases[] = {
+        {"averaging 0", 0, {}},
+        {"averaging 6", 6, {}},
+        {"averaging 7", 7, {}},
+        {"no averaging", 1, {"OK", "", "END"}},
+    };
+    for (const auto& c : cases) {
+        SimulatedInstrument::Conditions conditions = driver->Instrument()->GetConditions();
+        conditions.averaging = c.averaging;
+        driver->Instrument()->SetConditions(conditions);
+        driver->Instrument()->SetReplyOverride("ACR", c.acrReply);
+        ConnectFirst();
+        SetRun("1", "3");
+        window->FocusControl(IDC_RESET);
+
+        Click(IDC_START_STOP);
+
+        ExpectRefusedWithoutStarting(c.name, String(IDS_CHECK_INPUT_VALUE), IDC_AVERAGING_1);
+        EXPECT_EQ(CountRequests("CST"), 0u) << c.name;
+    }
 }
 
 TEST_F(MeasurementRun, CountThreeAtIntervalOneKeepsLinesTenTwentyThirtyAndCompletes) {
@@ -305,6 +340,27 @@ TEST_F(MeasurementRun, ReceivedShowsTheNewestFiftyWhileSamplesAndFileHoldAll) {
     EXPECT_EQ(Text(IDC_RECEIVED), ReceivedOf(NumberedLines(11, 60)));
     EXPECT_EQ(ReadBytes(path), NumberedCsv(all));
     ExpectCaretAtEndAndNewestRowInView(*window);
+}
+
+// A full run outpaces the window's refreshes; its end box still comes after the last sample is
+// shown.
+TEST_F(MeasurementRun, TheEndBoxComesOnceTheLastSampleIsShown) {
+    ConnectFirst();
+    SetRun("0", "0");
+    std::string receivedAtTheEndBox;
+    operatorScript->OnEveryBox([this, &receivedAtTheEndBox](const MessageBoxRequest& box) {
+        if (box.text == String(IDS_MEASUREMENT_COMPLETED)) {
+            receivedAtTheEndBox = Text(IDC_RECEIVED);
+        }
+    });
+
+    Start();
+    FinishRun();
+
+    const std::vector<std::string> lines = SampleLines();
+    ASSERT_EQ(lines.size(), 9999u);
+    EXPECT_EQ(receivedAtTheEndBox,
+              ReceivedOf(std::vector<std::string>(lines.end() - 50, lines.end())));
 }
 
 // A line feed inside a received line (the instrument ends lines with CR only) makes that

@@ -28,7 +28,6 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
     file << bytes;
 }
 
-// Stream line number n as the simulator sends it: "nE-1 nE+0 nE+1".
 // The system's own text for a file whose folder does not exist.
 inline std::string MissingFolderText() {
 #ifdef _WIN32
@@ -39,6 +38,7 @@ inline std::string MissingFolderText() {
 #endif
 }
 
+// Stream line number n as the simulator sends it: "nE-1 nE+0 nE+1".
 inline std::string NumberedLine(int n) {
     const std::string number = std::to_string(n);
     return number + "E-1 " + number + "E+0 " + number + "E+1";
