@@ -65,5 +65,5 @@ const LabelTexts::Laid& LabelTexts::LaidOut(const QString& text, PerFont& perFon
     QStaticText laid(text);
     laid.setTextFormat(Qt::PlainText);
     laid.prepare(QTransform(), perFont.deviceFont);
-    return *perFont.texts.insert(text, {laid, qRound(laid.size().width())});
+    return *perFont.texts.insert(text, {laid, perFont.metrics->horizontalAdvance(text)});
 }
