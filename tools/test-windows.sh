@@ -149,6 +149,15 @@ zipped_cli_works() {
         echo "qiro7-cli.exe is not in the zip"
         return 1
     fi
+    # The version and product name come from the executable's own version resource.
+    local version version_text
+    version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")"
+    version_text="$(wine "$cli" --version 2>/dev/null </dev/null | tr -d '\r')"
+    if [ -z "$version" ] || [[ "$version_text" != *" $version "* ]] ||
+        [[ "$version_text" != *"(QIRO-7)"* ]]; then
+        echo "qiro7-cli.exe --version printed '$version_text', without version $version or (QIRO-7)"
+        return 1
+    fi
     if ! wine "$cli" measure --demo --demo-fast-clock --interval 0 --count 5 \
         >"$out" 2>"$build_dir/cli-measure.log" </dev/null; then
         cat "$build_dir/cli-measure.log"
