@@ -9,7 +9,7 @@
 #include "cli/ConditionNames.h"
 #include "cli/ExitCodes.h"
 #include "cli/Instruments.h"
-#include "cli/JsonText.h"
+#include "cli/JsonOutput.h"
 #include "framework/FrameworkText.h"
 #include "framework/MessageBoxes.h"
 #include "link/Instrument.h"
@@ -22,18 +22,17 @@ namespace {
 
 struct LabelledText {
     const char* label;  // as the window labels the box
-    const char* jsonName;
     std::string InstrumentInfo::*text;
 };
 
 constexpr LabelledText kInfoTexts[] = {
-    {"Model", "model", &InstrumentInfo::model},
-    {"S/N", "serialNumber", &InstrumentInfo::serialNumber},
-    {"Last Maintenance Date.", "maintenanceDate", &InstrumentInfo::maintenanceDate},
-    {"Version", "version", &InstrumentInfo::version},
-    {"Detector temperature", "detectorTemperature", &InstrumentInfo::detectorTemperature},
-    {"Controller temperature", "controllerTemperature", &InstrumentInfo::controllerTemperature},
-    {"Last Error Code", "lastErrorCode", &InstrumentInfo::lastErrorCode},
+    {"Model", &InstrumentInfo::model},
+    {"S/N", &InstrumentInfo::serialNumber},
+    {"Last Maintenance Date.", &InstrumentInfo::maintenanceDate},
+    {"Version", &InstrumentInfo::version},
+    {"Detector temperature", &InstrumentInfo::detectorTemperature},
+    {"Controller temperature", &InstrumentInfo::controllerTemperature},
+    {"Last Error Code", &InstrumentInfo::lastErrorCode},
 };
 
 void WriteOut(const std::string& text) {
@@ -57,29 +56,12 @@ std::string ConditionsText(const MeasurementConditions& conditions) {
     return text;
 }
 
-std::string ConditionsJson(const MeasurementConditions& conditions) {
-    std::vector<JsonMember> members;
-    for (const NamedCondition& condition : NameConditions(conditions)) {
-        members.push_back({condition.name, JsonString(condition.value)});
-    }
-    return JsonObject(members);
-}
-
 std::string InfoLines(const InstrumentInfo& info) {
     std::string text;
     for (const LabelledText& field : kInfoTexts) {
         text += std::string(field.label) + ": " + info.*field.text + "\n";
     }
     return text + ConditionsText(info.conditions);
-}
-
-std::string InfoJson(const InstrumentInfo& info) {
-    std::vector<JsonMember> members;
-    for (const LabelledText& field : kInfoTexts) {
-        members.push_back({field.jsonName, JsonString(info.*field.text)});
-    }
-    members.push_back({"conditions", ConditionsJson(info.conditions)});
-    return JsonObject(members) + "\n";
 }
 
 // The names whose value the instrument reported without a button for it: they cannot be
@@ -152,7 +134,7 @@ int InfoCommand(bool json) {
     InstrumentInfo info;
     const int status = InfoReadExitCode(ReadInstrumentInfo(info));
     if (status == ExitCode::kSuccess) {
-        WriteOut(json ? InfoJson(info) : InfoLines(info));
+        WriteOut(json ? JsonLine(InfoDocument(info)) : InfoLines(info));
     }
     return status;
 }
@@ -161,7 +143,8 @@ int GetCommand(bool json) {
     InstrumentInfo info;
     const int status = InfoReadExitCode(ReadInstrumentInfo(info));
     if (status == ExitCode::kSuccess) {
-        WriteOut(json ? ConditionsJson(info.conditions) + "\n" : ConditionsText(info.conditions));
+        WriteOut(json ? JsonLine(ConditionsDocument(info.conditions))
+                      : ConditionsText(info.conditions));
     }
     return status;
 }
@@ -222,20 +205,24 @@ int CalibrateCommand() {
     return watch->Warned() ? ExitCode::kInstrumentRefused : ExitCode::kSuccess;
 }
 
-int ErrorCommand(bool /*json*/) {
+int ErrorCommand(bool json) {
     std::string code;
     if (!ReadLastErrorCode(code)) {
         return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTING_ERROR));
     }
-    WriteOut(code + "\n");
+    WriteOut(json ? JsonLine(ErrorDocument(code)) : code + "\n");
     return ExitCode::kSuccess;
 }
 
 // The instrument ends its log lines with CR alone; here each becomes a line of its own.
-int LogCommand(bool /*json*/) {
+int LogCommand(bool json) {
     std::string log;
     if (!ReadInstrumentLog(log)) {
         return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTING_ERROR));
+    }
+    if (json) {
+        WriteOut(JsonLine(LogDocument(log)));
+        return ExitCode::kSuccess;
     }
     for (char& c : log) {
         c = c == '\r' ? '\n' : c;

@@ -5,23 +5,9 @@
 #include "cli/Commands.h"
 #include "cli/ExitCodes.h"
 #include "cli/Instruments.h"
-#include "cli/JsonText.h"
+#include "cli/JsonOutput.h"
 
 namespace {
-
-const char* AccessName(UsbDeviceAccess access) {
-    switch (access) {
-        case UsbDeviceAccess::Available:
-            return "available";
-        case UsbDeviceAccess::NoPermission:
-            return "no-permission";
-        case UsbDeviceAccess::Busy:
-            return "busy";
-        case UsbDeviceAccess::Unopenable:
-            break;
-    }
-    return "unopenable";
-}
 
 // "bus 001 port 1  S/N 70412318", or the reason it cannot be used.
 std::string ListingLine(const InstrumentListing& instrument) {
@@ -32,27 +18,12 @@ std::string ListingLine(const InstrumentListing& instrument) {
     return line + "S/N " + instrument.serialNumber.value_or("unknown (it did not answer \"SRL\")");
 }
 
-std::string ListingJson(const InstrumentListing& instrument) {
-    return JsonObject({
-        {"location", JsonString(instrument.device.location)},
-        {"path", JsonString(instrument.device.path)},
-        {"access", JsonString(AccessName(instrument.device.access))},
-        {"serialNumber",
-         instrument.serialNumber.has_value() ? JsonString(*instrument.serialNumber) : "null"},
-        {"reason", JsonString(AccessReason(instrument.device.access))},
-    });
-}
-
 }  // namespace
 
 int ListCommand(bool json) {
     const std::vector<InstrumentListing> instruments = ListInstruments();
     if (json) {
-        std::string array = "[";
-        for (const InstrumentListing& instrument : instruments) {
-            array += (array.size() > 1 ? "," : "") + ListingJson(instrument);
-        }
-        std::printf("%s]\n", array.c_str());
+        std::fputs(JsonLine(ListDocument(instruments)).c_str(), stdout);
     } else {
         for (const InstrumentListing& instrument : instruments) {
             std::printf("%s\n", ListingLine(instrument).c_str());

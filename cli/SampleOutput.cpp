@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "cli/JsonText.h"
+#include "cli/JsonOutput.h"
 #include "measure/CsvLine.h"
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
@@ -29,12 +29,6 @@ std::string SampleLine(const MeasurementSample& sample, const SampleLineOptions&
     if (options.format == SampleFormat::Csv) {
         return options.timestamps ? UtcTimestamp(arrival) + "," + CsvLine(sample) : CsvLine(sample);
     }
-    std::vector<JsonMember> members;
-    if (options.timestamps) {
-        members.push_back({"time", JsonString(UtcTimestamp(arrival))});
-    }
-    members.push_back({"irradiance", JsonNumberOrString(sample.irradianceText)});
-    members.push_back({"integralIrradiance", JsonNumberOrString(sample.integralIrradianceText)});
-    members.push_back({"peakIrradiance", JsonNumberOrString(sample.peakIrradianceText)});
-    return JsonObject(members) + "\n";
+    return JsonLine(
+        SampleDocument(sample, options.timestamps ? std::optional(arrival) : std::nullopt));
 }

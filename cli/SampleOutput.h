@@ -18,7 +18,7 @@ struct SampleLineOptions {
 std::string UtcTimestamp(std::chrono::system_clock::time_point time);
 
 // One sample with its line end. CSV without timestamps: exactly the window's CSV line (CR LF).
-// CSV with timestamps: the arrival time, a comma, then that line. JSON Lines: an object with
-// "time" (with timestamps only), "irradiance", "integralIrradiance", "peakIrradiance", and LF.
+// CSV with timestamps: the arrival time, a comma, then that line. JSON Lines: SampleDocument
+// (JsonOutput.h), the time with timestamps only, and LF.
 std::string SampleLine(const MeasurementSample& sample, const SampleLineOptions& options,
                        std::chrono::system_clock::time_point arrival);

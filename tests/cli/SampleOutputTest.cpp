@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/JsonText.h"
+#include "cli/JsonOutput.h"
 #include "measure/CsvLine.h"
 #include "tests/common/ScopedLocale.h"
 
@@ -28,7 +28,9 @@ struct LineCase {
     std::string expected;
 };
 
+// Under a comma-decimal locale too: neither the number rule nor the JSON may follow it.
 TEST(SampleLine, IsTheWindowsCsvLineOrItsJsonObject) {
+    const ScopedLocale german("de_DE.UTF-8");
     const LineCase cases[] = {
         {"csv", "1.234E+01 5.000E-01 1.300E+01", {}, "1.234E+01,5.000E-01,1.300E+01\r\n"},
         {"csv with time",
@@ -39,22 +41,28 @@ TEST(SampleLine, IsTheWindowsCsvLineOrItsJsonObject) {
         {"jsonl",
          "1.234E+01 5.000E-01 1.300E+01",
          {SampleFormat::JsonLines, false},
-         "{\"irradiance\":1.234E+01,\"integralIrradiance\":5.000E-01,"
-         "\"peakIrradiance\":1.300E+01}\n"},
+         "{\"formatVersion\":1,\"irradiance\":12.34,\"integralIrradiance\":0.5,"
+         "\"peakIrradiance\":13.0}\n"},
         {"jsonl with time",
          "-0.5 0 12",
          {SampleFormat::JsonLines, true},
-         "{\"time\":\"2026-03-14T09:30:00.125Z\",\"irradiance\":-0.5,\"integralIrradiance\":0,"
-         "\"peakIrradiance\":12}\n"},
-        {"jsonl of texts that are no JSON numbers",
-         "+1.0 01 \"x\\",
+         "{\"formatVersion\":1,\"time\":\"2026-03-14T09:30:00.125Z\",\"irradiance\":-0.5,"
+         "\"integralIrradiance\":0.0,\"peakIrradiance\":12.0}\n"},
+        {"jsonl of numbers JSON would not take as written",
+         "+1.0 01 .5",
          {SampleFormat::JsonLines},
-         "{\"irradiance\":\"+1.0\",\"integralIrradiance\":\"01\","
-         "\"peakIrradiance\":\"\\\"x\\\\\"}\n"},
+         "{\"formatVersion\":1,\"irradiance\":1.0,\"integralIrradiance\":1.0,"
+         "\"peakIrradiance\":0.5}\n"},
+        {"jsonl of texts that are no numbers",
+         "OVER 1.0E \"x\\",
+         {SampleFormat::JsonLines},
+         "{\"formatVersion\":1,\"irradiance\":null,\"integralIrradiance\":null,"
+         "\"peakIrradiance\":null}\n"},
         {"jsonl of a short line",
          "1.5",
          {SampleFormat::JsonLines},
-         "{\"irradiance\":1.5,\"integralIrradiance\":\"\",\"peakIrradiance\":\"\"}\n"},
+         "{\"formatVersion\":1,\"irradiance\":1.5,\"integralIrradiance\":null,"
+         "\"peakIrradiance\":null}\n"},
     };
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -74,16 +82,15 @@ TEST(UtcTimestamp, HasMillisecondsTruncatedAndIgnoresTheLocale) {
               "2000-02-29T00:00:00.999Z");
 }
 
-TEST(JsonString, EscapesQuotesBackslashesControlCharactersAndBytesThatAreNotUtf8) {
-    EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(JsonString("\r\n\t\x01\x7f"), "\"\\u000d\\u000a\\u0009\\u0001\\u007f\"");
-    EXPECT_EQ(JsonString("25\xc2\xb0"
-                         "C"),
-              "\"25\xc2\xb0"
-              "C\"");  // UTF-8 stays
-    EXPECT_EQ(JsonString("25\xb0"
-                         "C \xc3"),
-              "\"25\\u00b0C \\u00c3\"");
+TEST(JsonLine, IsOneLineOfValidUtf8WhateverBytesTheTextHolds) {
+    const JsonDocument document = {{"text",
+                                    "a\"b\\c\r\n\x01 25\xc2\xb0"
+                                    "C 25\xb0"
+                                    "C \xc3"}};
+    EXPECT_EQ(JsonLine(document),
+              "{\"text\":\"a\\\"b\\\\c\\r\\n\\u0001 25\xc2\xb0"
+              "C 25\xef\xbf\xbd"
+              "C \xef\xbf\xbd\"}\n");
 }
 
 }  // namespace
