@@ -14,6 +14,7 @@
 #include "cli/Instruments.h"
 #include "cli/StopSignals.h"
 #include "cli/Usage.h"
+#include "link/LinkTrace.h"
 #include "res/VersionInfo.h"
 
 namespace {
@@ -135,6 +136,7 @@ bool CheckMeasureValues(ParsedCommandLine& parsed, std::string& message) {
         return false;
     }
     parsed.measure.intervalSeconds = *interval;
+    parsed.measure.serialNumber = parsed.global.serialNumber;
     if (!parsed.duration.empty()) {
         parsed.measure.durationSeconds = ParseDuration(parsed.duration, reason);
         if (!parsed.measure.durationSeconds) {
@@ -310,6 +312,26 @@ int PrepareInstrument(const GlobalOptions& options, bool usesInstrument) {
     return ExitCode::kSuccess;
 }
 
+// The trace of --verbose: what goes to the instrument (">"), what comes back ("<"), with the
+// bytes a terminal would not show as themselves written as escapes ("\r", "\x00").
+void TraceLinkEvent(LinkEvent event, std::string_view text) {
+    static constexpr const char* kEventNames[] = {"opened", "closed", ">", "<", "failed"};
+    std::string line = kEventNames[static_cast<int>(event)];
+    line += ' ';
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            line += "\\r";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            line += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xf];
+        } else {
+            line += c;
+        }
+    }
+    Console::Get().Trace(line);
+}
+
 // A command's results that standard output did not take end it as the reader expects.
 int WithOutputChecked(int status) {
     std::error_code error;
@@ -366,6 +388,9 @@ int RunCommandLine(int argc, char** argv) {
     Console::Get().Configure(global.quiet     ? Verbosity::Quiet
                              : global.verbose ? Verbosity::Verbose
                                               : Verbosity::Normal);
+    if (global.verbose && !global.quiet) {
+        SetLinkTrace(&TraceLinkEvent);
+    }
     return WithOutputChecked(RunParsed(app, parsed));
 }
 

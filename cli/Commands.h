@@ -23,6 +23,7 @@ struct MeasureOptions {
     std::string format = "csv";
     bool jsonSummary = false;  // the summary as JSON on standard error
     bool reconnect = false;
+    std::string serialNumber;  // --serial: the instrument to wait for after a link fault
 };
 
 int ListCommand(bool json);

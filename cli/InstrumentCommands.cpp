@@ -1,15 +1,22 @@
 // info, get, set, calibrate, error and log: each the service the window's button calls, its
 // result written to standard output and its failure reported with the window's own text.
-#include <cstdio>
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
 #include "cli/ConditionNames.h"
+#include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "cli/Instruments.h"
 #include "cli/JsonOutput.h"
+#include "cli/RunSummary.h"
+#include "cli/StatusTicker.h"
+#include "cli/StopSignals.h"
 #include "framework/FrameworkText.h"
 #include "framework/MessageBoxes.h"
 #include "link/Instrument.h"
@@ -35,9 +42,9 @@ constexpr LabelledText kInfoTexts[] = {
     {"Last Error Code", &InstrumentInfo::lastErrorCode},
 };
 
+// A failed write is noted by the console and decides the exit status at the end.
 void WriteOut(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    Console::Get().Out(text);
 }
 
 // An ExitCode for an InfoReadResult, the failure reported.
@@ -48,12 +55,63 @@ int InfoReadExitCode(int result) {
     return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTING_ERROR));
 }
 
-std::string ConditionsText(const MeasurementConditions& conditions) {
+// NAME=VALUE lines, of every condition or of those named (in the order named).
+std::string ConditionsText(const MeasurementConditions& conditions,
+                           const std::vector<std::string>& names = {}) {
+    const std::vector<NamedCondition> named = NameConditions(conditions);
     std::string text;
-    for (const NamedCondition& condition : NameConditions(conditions)) {
-        text += condition.name + "=" + condition.value + "\n";
+    for (const NamedCondition& condition : named) {
+        if (names.empty()) {
+            text += condition.name + "=" + condition.value + "\n";
+        }
+    }
+    for (const std::string& name : names) {
+        for (const NamedCondition& condition : named) {
+            text += condition.name == name ? condition.name + "=" + condition.value + "\n" : "";
+        }
     }
     return text;
+}
+
+// "factor-switch" -> "factorSwitch": the JSON key of a condition's name.
+std::string JsonKeyOf(const std::string& name) {
+    std::string key;
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        const bool wordStart = at > 0 && name[at - 1] == '-';
+        if (name[at] != '-') {
+            key += wordStart ? static_cast<char>(std::toupper(static_cast<unsigned char>(name[at])))
+                             : name[at];
+        }
+    }
+    return key;
+}
+
+// The conditions' JSON, with only the names asked for when there are any.
+nlohmann::ordered_json SelectedConditionsJson(const MeasurementConditions& conditions,
+                                              const std::vector<std::string>& names) {
+    nlohmann::ordered_json document = ConditionsDocument(conditions);
+    if (names.empty()) {
+        return document;
+    }
+    nlohmann::ordered_json selected;
+    selected["formatVersion"] = document["formatVersion"];
+    for (const std::string& name : names) {
+        const std::string key = JsonKeyOf(name);
+        selected[key] = document[key];
+    }
+    return selected;
+}
+
+// The first name that is not a condition, told with the nearest one; true when all are.
+bool KnownConditionNames(const std::vector<std::string>& names) {
+    const std::vector<std::string> known = ConditionNameList();
+    for (const std::string& name : names) {
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            Console::Get().Error(UnknownConditionText(name));
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string InfoLines(const InstrumentInfo& info) {
@@ -76,14 +134,43 @@ std::string UnwritableNames(const MeasurementConditions& conditions) {
     return names;
 }
 
-// An ExitCode for WriteConditionsAndReread, its failure reported as the window reports it.
-int ConditionsUpdateExitCode(const ConditionsUpdate& update, const MeasurementConditions& values) {
+// "averaging=3, range=A1" for the settings from `from` to `to` in the instrument's write order.
+std::string WrittenSettings(const MeasurementConditions& values, const std::string& factorText,
+                            std::size_t from, std::size_t to) {
+    const std::vector<std::optional<ConditionSetting>> order = ConditionWriteOrder();
+    const std::vector<NamedCondition> named = NameConditions(values);
+    std::string text;
+    for (std::size_t step = from; step < std::min(to, order.size()); ++step) {
+        const std::string name = ConditionNameOf(order[step]);
+        for (const NamedCondition& condition : named) {
+            if (condition.name == name) {
+                text += (text.empty() ? "" : ", ") + name + "=" +
+                        (order[step] ? condition.value : factorText);
+            }
+        }
+    }
+    return text.empty() ? "none" : text;
+}
+
+// Which settings reached the instrument before a write failed, and which did not.
+std::string PartialWriteText(const ConditionsUpdate& update, const MeasurementConditions& values,
+                             const std::string& factorText) {
+    const auto written = static_cast<std::size_t>(update.settingsWritten);
+    return "; written: " + WrittenSettings(values, factorText, 0, written) +
+           "; not written: " + WrittenSettings(values, factorText, written, SIZE_MAX);
+}
+
+// An ExitCode for WriteConditionsAndReread, its failure reported as the window reports it, with
+// what the instrument holds now.
+int ConditionsUpdateExitCode(const ConditionsUpdate& update, const MeasurementConditions& values,
+                             const std::string& factorText) {
     switch (update.written) {
         case 0:
             break;
         case kConditionWithoutArgument:
             ReportError("the instrument reports " + UnwritableNames(values) +
-                        " with a value that cannot be written back; give it a value");
+                        " with a value that cannot be written back; give it a value" +
+                        PartialWriteText(update, values, factorText));
             return ExitCode::kUsage;
         case kFactorTextRefused:
             ReportError("the instrument's factor " +
@@ -91,14 +178,24 @@ int ConditionsUpdateExitCode(const ConditionsUpdate& update, const MeasurementCo
                         " cannot be written back; give factor=" + ConditionValuesHelp("factor"));
             return ExitCode::kUsage;
         case ExchangeResult::kOpenFailed:
-            return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTION_ERROR));
+            if (update.settingsWritten == 0) {
+                return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTION_ERROR));
+            }
+            ReportError(LoadResourceString(IDS_CONNECTION_ERROR) +
+                        PartialWriteText(update, values, factorText));
+            return ExitCode::kLinkFailure;
         case ExchangeResult::kSecondLineNotEnd:
         case ExchangeResult::kRefused:
             ReportError(std::string(LoadResourceString(IDS_WRITE_FACTOR_FAILED)) +
-                        " (the instrument refused it; the settings before it are written)");
+                        " The instrument refused " +
+                        WrittenSettings(values, factorText,
+                                        static_cast<std::size_t>(update.settingsWritten),
+                                        static_cast<std::size_t>(update.settingsWritten) + 1) +
+                        PartialWriteText(update, values, factorText));
             return ExitCode::kInstrumentRefused;
         default:
-            ReportError(LoadResourceString(IDS_WRITE_FACTOR_FAILED));
+            ReportError(LoadResourceString(IDS_WRITE_FACTOR_FAILED) +
+                        PartialWriteText(update, values, factorText));
             return ExitCode::kLinkFailure;
     }
     if (update.reread != InfoReadResult::kSuccess) {
@@ -107,26 +204,44 @@ int ConditionsUpdateExitCode(const ConditionsUpdate& update, const MeasurementCo
     return ExitCode::kSuccess;
 }
 
-// Passes every box on and notes whether the instrument's light warning was among them: a
-// calibration it refused returns success all the same.
-class LightWarningWatch final : public ModalInteraction {
-public:
-    explicit LightWarningWatch(std::shared_ptr<ModalInteraction> shown)
-        : console(std::move(shown)) {}
+// A factor the instrument does not apply is a surprise worth a word.
+void WarnOfUnappliedFactor(const std::vector<std::string>& assignments,
+                           const MeasurementConditions& values, const std::string& factorText) {
+    const bool factorGiven = std::any_of(
+        assignments.begin(), assignments.end(),
+        [](const std::string& assignment) { return assignment.starts_with("factor="); });
+    const std::vector<NamedCondition> named = NameConditions(values);
+    const bool switchedOff = std::any_of(named.begin(), named.end(), [](const NamedCondition& c) {
+        return c.name == "factor-switch" && c.value == "OFF";
+    });
+    if (factorGiven && switchedOff) {
+        Console::Get().Warning("factor=" + factorText +
+                               " is written, but factor-switch is OFF, so the instrument does not "
+                               "apply it; give factor-switch=ON as well");
+    }
+}
 
+// Takes the calibration's own boxes ("completed", "block out light") instead of showing them:
+// the command reports the outcome itself, in one plain line.
+class CalibrationBoxes final : public ModalInteraction {
+public:
     MessageAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-        warned = warned || request.text == LoadResourceString(IDS_BLOCK_OUT_LIGHT);
-        return console->ShowMessageBox(request);
+        lightWarned = lightWarned || request.text == LoadResourceString(IDS_BLOCK_OUT_LIGHT);
+        return DefaultAnswer(request);
     }
-    bool ChooseSaveFileName(const SaveFileRequest& request, std::string& path) override {
-        return console->ChooseSaveFileName(request, path);
-    }
-    bool Warned() const { return warned; }
+    bool ChooseSaveFileName(const SaveFileRequest&, std::string&) override { return false; }
+    bool LightWarned() const { return lightWarned; }
 
 private:
-    std::shared_ptr<ModalInteraction> console;
-    bool warned = false;
+    bool lightWarned = false;
 };
+
+// Seconds of the calibration so far, on the status line.
+std::string CalibrationStatus(std::chrono::steady_clock::time_point started) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return "zero calibration: " + DurationText(seconds);
+}
 
 }  // namespace
 
@@ -139,12 +254,15 @@ int InfoCommand(bool json) {
     return status;
 }
 
-int GetCommand(bool json) {
+int GetCommand(const std::vector<std::string>& names, bool json) {
+    if (!KnownConditionNames(names)) {
+        return ExitCode::kUsage;
+    }
     InstrumentInfo info;
     const int status = InfoReadExitCode(ReadInstrumentInfo(info));
     if (status == ExitCode::kSuccess) {
-        WriteOut(json ? JsonLine(ConditionsDocument(info.conditions))
-                      : ConditionsText(info.conditions));
+        WriteOut(json ? JsonLine(SelectedConditionsJson(info.conditions, names))
+                      : ConditionsText(info.conditions, names));
     }
     return status;
 }
@@ -172,10 +290,11 @@ int SetCommand(const std::vector<std::string>& assignments) {
         ApplyConditionAssignment(assignment, values, factorText, reason);
     }
     const ConditionsUpdate update = WriteConditionsAndReread(values, factorText, info);
-    const int status = ConditionsUpdateExitCode(update, values);
+    const int status = ConditionsUpdateExitCode(update, values, factorText);
     if (status == ExitCode::kSuccess) {
         ShowStringMessage(IDS_CONDITIONS_UPDATED, MessageIcon::Information, MessageButtons::Ok,
                           nullptr);
+        WarnOfUnappliedFactor(assignments, info.conditions, factorText);
         WriteOut(ConditionsText(info.conditions));
     }
     return status;
@@ -186,23 +305,32 @@ int CalibrateCommand() {
                           MessageButtons::YesNo, nullptr) != MessageAnswer::Yes) {
         return ExitCode::kUsage;
     }
-    const auto watch = std::make_shared<LightWarningWatch>(ActiveModalInteraction());
+    InstallCalibrationInterrupt();
+    const auto boxes = std::make_shared<CalibrationBoxes>();
     CalibrationResult calibration;
     {
-        const ThreadModalInteraction watched(watch);
+        const auto started = std::chrono::steady_clock::now();
+        const StatusTicker status([started] { return CalibrationStatus(started); });
+        const ThreadModalInteraction taken(boxes);
         calibration = ZeroCalibrate();
     }
     if (calibration.result == ExchangeResult::kOpenFailed) {
         return ReportInstrumentFailure(LoadResourceString(IDS_CONNECTION_ERROR));
     }
-    if (calibration.errorCodeRead) {
-        WriteOut("Last Error Code: " + calibration.lastErrorCode + "\n");
-    }
+    const std::string code =
+        calibration.errorCodeRead ? " (last error code " + calibration.lastErrorCode + ")" : "";
     if (calibration.result != 0) {
-        ReportError(LoadResourceString(IDS_CONNECTING_ERROR));
+        ReportError(std::string("zero calibration failed: ") +
+                    LoadResourceString(IDS_CONNECTING_ERROR) + code);
         return ExitCode::kLinkFailure;
     }
-    return watch->Warned() ? ExitCode::kInstrumentRefused : ExitCode::kSuccess;
+    if (boxes->LightWarned()) {
+        ReportError(std::string("zero calibration refused by the instrument, which sees light: ") +
+                    LoadResourceString(IDS_BLOCK_OUT_LIGHT) + code);
+        return ExitCode::kInstrumentRefused;
+    }
+    WriteOut("zero calibration: completed" + code + "\n");
+    return ExitCode::kSuccess;
 }
 
 int ErrorCommand(bool json) {

@@ -40,8 +40,13 @@ int ExitCodeOf(UsbDeviceAccess access) {
 
 }  // namespace
 
+std::shared_ptr<UsbDriver> BusDriver() {
+    static const std::shared_ptr<UsbDriver> bus = ActiveUsbDriver();
+    return bus;
+}
+
 std::vector<InstrumentListing> ListInstruments() {
-    const std::shared_ptr<UsbDriver> driver = ActiveUsbDriver();
+    const std::shared_ptr<UsbDriver> driver = BusDriver();
     std::vector<InstrumentListing> instruments;
     for (const UsbDeviceListing& device : driver->ListDevices(GUID_DEVINTERFACE_INSTRUMENT)) {
         InstrumentListing listing{device, std::nullopt};
@@ -72,13 +77,17 @@ std::string AccessReason(UsbDeviceAccess access) {
     return "cannot be opened: it did not answer as an instrument does; plug it in again.";
 }
 
-int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& message) {
-    const std::shared_ptr<UsbDriver> driver = ActiveUsbDriver();
+int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& message,
+                             std::vector<std::string>* otherSerialNumbers) {
+    const std::shared_ptr<UsbDriver> driver = BusDriver();
     const std::vector<InstrumentListing> instruments = ListInstruments();
     for (const InstrumentListing& instrument : instruments) {
         if (instrument.serialNumber == serialNumber) {
             InstallUsbDriver(ChooseUsbDevice(driver, instrument.device.path));
             return ExitCode::kSuccess;
+        }
+        if (instrument.serialNumber.has_value() && otherSerialNumbers != nullptr) {
+            otherSerialNumbers->push_back(*instrument.serialNumber);
         }
     }
     message = "no instrument with serial number " + serialNumber + " is attached";
@@ -94,7 +103,8 @@ int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& messa
 }
 
 void ChooseFirstInstrument() {
-    const std::shared_ptr<UsbDriver> driver = ActiveUsbDriver();
+    const std::shared_ptr<UsbDriver> driver = BusDriver();
+    InstallUsbDriver(driver);
     const std::vector<UsbDeviceListing> devices = driver->ListDevices(GUID_DEVINTERFACE_INSTRUMENT);
     const auto available = std::count_if(
         devices.begin(), devices.end(),

@@ -23,9 +23,15 @@ std::vector<InstrumentListing> ListInstruments();
 // Why a device cannot be used, in words and with what to do about it; empty when it can.
 std::string AccessReason(UsbDeviceAccess access);
 
+// The driver of the whole bus (USB, or the demo's), under any choice of one instrument: what
+// lists and waits for instruments.
+std::shared_ptr<UsbDriver> BusDriver();
+
 // Makes every later CInstrument talk to the instrument whose "SRL" answer is serialNumber.
-// Returns an ExitCode: kSuccess, or why it is not there (message says it in words).
-int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& message);
+// Returns an ExitCode: kSuccess, or why it is not there (message says it in words); the serial
+// numbers of the other instruments asked go to otherSerialNumbers when given.
+int ChooseInstrumentBySerial(const std::string& serialNumber, std::string& message,
+                             std::vector<std::string>* otherSerialNumbers = nullptr);
 
 // Without --serial: when several instruments can be used, makes every later CInstrument talk to
 // the first (as the window would) and says on standard error which one that is and which others

@@ -1,5 +1,6 @@
 // measure: the window's run on the shared runner, with the instrument's own conditions, its
 // samples written as they arrive, a status line at the terminal and a summary at the end.
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -8,10 +9,12 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
+#include "cli/InstrumentWait.h"
 #include "cli/Instruments.h"
 #include "cli/RunOutput.h"
 #include "cli/RunProgress.h"
 #include "cli/RunRecorder.h"
+#include "cli/StatusTicker.h"
 #include "cli/StopSignals.h"
 #include "link/Instrument.h"
 #include "measure/AppMessages.h"
@@ -116,6 +119,20 @@ int OutputExitCode(int status, const RunRecorder& recorder, const std::string& c
     return status;
 }
 
+// A run that --reconnect carries over a link fault: the start failed for want of the link, or
+// the stream failed. The instrument's own "NG" or "NO", and its refusal to start, end the run.
+bool IsLinkFault(int result, int startExchange) {
+    return result == MeasurementResult::kStreamFailed ||
+           (result == MeasurementResult::kStartFailed && startExchange != ExchangeResult::kRefused);
+}
+
+// The instruments that cannot be had now are waited for with --reconnect: a service may start
+// before the instrument is plugged in or switched on, or before its permission is given.
+bool WorthWaitingFor(int status) {
+    return status == ExitCode::kNoInstrument || status == ExitCode::kNoPermission ||
+           status == ExitCode::kInstrumentBusy || status == ExitCode::kLinkFailure;
+}
+
 std::string SummaryText(const RunRecorder& recorder, double seconds) {
     const RunSummary& summary = recorder.Summary();
     std::string text = "samples: " + std::to_string(summary.Count());
@@ -136,6 +153,11 @@ std::string SummaryText(const RunRecorder& recorder, double seconds) {
     return text;
 }
 
+std::string InterruptionsText(const RunRecorder& recorder) {
+    return "interruptions: " + std::to_string(recorder.Interruptions()) + ", without readings " +
+           FixedPointText(recorder.SecondsWithoutReadings(), 3) + " s\n";
+}
+
 ProgressState InitialProgress(const MeasureOptions& options, int averagingIndex) {
     ProgressState state;
     state.countLimit = static_cast<std::size_t>(options.count);
@@ -150,12 +172,66 @@ ProgressState InitialProgress(const MeasureOptions& options, int averagingIndex)
     return state;
 }
 
+// The first Connect read; with --reconnect an instrument that is not there yet is waited for.
+// Nullopt when the run can start, else the exit status (0 after a stop while waiting).
+std::optional<int> FirstInstrumentRead(const MeasureOptions& options, InstrumentInfo& info) {
+    const int read = ReadInstrument(info);
+    if (read == ExitCode::kSuccess) {
+        return std::nullopt;
+    }
+    if (!options.reconnect || !WorthWaitingFor(read)) {
+        return read;
+    }
+    InstallStopSignals();
+    Console::Get().Warning(MessageTime() + ": waiting for the instrument (Ctrl+C ends the wait)");
+    const StatusTicker status([since = SteadyClock::now()] {
+        return "waiting for the instrument, " +
+               DurationText(std::chrono::duration<double>(SteadyClock::now() - since).count());
+    });
+    if (WaitForInstrument(options.serialNumber, info)) {
+        return std::nullopt;
+    }
+    return ExitCode::kSuccess;
+}
+
+RunSettings SettingsFor(const MeasureOptions& options, const InstrumentInfo& info,
+                        std::size_t samplesSoFar) {
+    RunSettings settings;
+    settings.averagingIndex = info.conditions.averagingIndex;
+    settings.intervalSeconds = options.intervalSeconds;
+    settings.measureCount =
+        options.count == 0
+            ? kUnlimitedCount
+            : options.count - static_cast<int>(std::min<std::size_t>(
+                                  samplesSoFar, static_cast<std::size_t>(options.count)));
+    return settings;
+}
+
+// After a link fault with --reconnect: says so, waits for the instrument and reads it again.
+// False when a stop came first.
+bool ComeBack(const std::string& serialNumber, RunProgress& progress, RunRecorder& recorder,
+              InstrumentInfo& info) {
+    recorder.BeginInterruption(SteadyClock::now());
+    Console::Get().Warning(MessageTime() + ": " + LoadResourceString(IDS_MEASUREMENT_FAILED) +
+                           " The instrument is away or does not answer; waiting for it to come "
+                           "back (Ctrl+C ends the run)");
+    progress.EnterPhase(RunPhase::WaitingForInstrument);
+    if (!WaitForInstrument(serialNumber, info)) {
+        recorder.EndInterruption(SteadyClock::now());
+        return false;
+    }
+    Console::Get().Warning(MessageTime() + ": the instrument is back (S/N " + info.serialNumber +
+                           "); the run goes on");
+    progress.EnterPhase(RunPhase::Starting);
+    return true;
+}
+
 }  // namespace
 
 int MeasureCommand(const MeasureOptions& options) {
     InstrumentInfo info;
-    if (const int read = ReadInstrument(info); read != ExitCode::kSuccess) {
-        return read;
+    if (const std::optional<int> status = FirstInstrumentRead(options, info)) {
+        return *status;
     }
     const OutputRules rules{options.force, options.append, Console::Get().CanAsk()};
     RunOutput output(options.outputPath, rules, options.localTime);
@@ -171,25 +247,33 @@ int MeasureCommand(const MeasureOptions& options) {
     const auto started = SteadyClock::now();
     const ProgressState initial = InitialProgress(options, info.conditions.averagingIndex);
     const std::optional<SteadyClock::time_point> endsAt = initial.endsAt;
-    RunProgress progress(initial, [endsAt] {
+    auto progress = std::make_unique<RunProgress>(initial, [endsAt] {
         if (endsAt.has_value() && SteadyClock::now() >= *endsAt) {
             RequestRunStop(StopReason::Duration);
         }
     });
-    RunRecorder recorder(output, lineOptions, &progress);
-
-    RunSettings settings;
-    settings.averagingIndex = info.conditions.averagingIndex;
-    settings.intervalSeconds = options.intervalSeconds;
-    settings.measureCount = options.count == 0 ? kUnlimitedCount : options.count;
+    RunRecorder recorder(output, lineOptions, progress.get());
+    const auto sink = std::make_shared<CommandLineRunSink>(recorder, *progress);
     MeasurementRunner runner;
-    runner.Start(settings, RunRecords{}, std::make_shared<CommandLineRunSink>(recorder, progress));
-    // A stop that came before the run set its flag is not lost.
-    if (RunStopReason() != StopReason::None) {
-        MeasurementRunner::RequestStop();
+    int result = MeasurementResult::kCompleted;
+    for (;;) {
+        runner.Start(SettingsFor(options, info, recorder.Summary().Count()), RunRecords{}, sink);
+        // A stop that came before the run set its flag is not lost.
+        if (RunStopReason() != StopReason::None) {
+            MeasurementRunner::RequestStop();
+        }
+        result = runner.Wait();
+        if (!options.reconnect || !IsLinkFault(result, runner.StartExchangeResult()) ||
+            RunStopReason() != StopReason::None) {
+            break;
+        }
+        if (!ComeBack(options.serialNumber, *progress, recorder, info)) {
+            result = MeasurementResult::kCompleted;  // stopped while the instrument was away
+            break;
+        }
     }
-    const int result = runner.Wait();
     const double seconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
+    progress.reset();
     int status = RunExitCode(result, runner.StartExchangeResult());
     if (status == ExitCode::kSuccess) {
         TellCompletion();
@@ -197,7 +281,8 @@ int MeasureCommand(const MeasureOptions& options) {
     status = OutputExitCode(status, recorder, output.Close());
     // Nobody reads any more: end as quietly as a reader that stopped listening expects.
     if (status != ExitCode::kReaderGone) {
-        Console::Get().Report(SummaryText(recorder, seconds));
+        Console::Get().Report(SummaryText(recorder, seconds) +
+                              (options.reconnect ? InterruptionsText(recorder) : ""));
     }
     return status;
 }

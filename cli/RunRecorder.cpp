@@ -9,6 +9,8 @@ RunRecorder::RunRecorder(RunOutput& runOutput, const SampleLineOptions& options,
 
 void RunRecorder::Record(const MeasurementSample& sample) {
     const auto arrival = std::chrono::system_clock::now();
+    lastSample = std::chrono::steady_clock::now();
+    EndInterruption(*lastSample);
     summary.Add(sample);
     if (progress != nullptr) {
         progress->SampleTaken(sample.irradianceText);
@@ -28,4 +30,16 @@ void RunRecorder::Record(const MeasurementSample& sample) {
     failure = reason;
     RequestRunStop(outcome == WriteOutcome::ReaderGone ? StopReason::ReaderGone
                                                        : StopReason::OutputFailed);
+}
+
+void RunRecorder::BeginInterruption(std::chrono::steady_clock::time_point now) {
+    ++interruptions;
+    interruptedSince = lastSample.value_or(now);
+}
+
+void RunRecorder::EndInterruption(std::chrono::steady_clock::time_point now) {
+    if (interruptedSince.has_value()) {
+        secondsWithoutReadings += std::chrono::duration<double>(now - *interruptedSince).count();
+        interruptedSince.reset();
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "cli/RunOutput.h"
@@ -28,6 +29,14 @@ public:
     // The first failed write's message (file and reason); empty when none failed.
     const std::string& Failure() const { return failure; }
 
+    // --reconnect: the run was interrupted (the link failed). The time without readings runs
+    // from the last sample before it (or `now` when there was none) until the first sample
+    // after it, or until EndInterruption. Call between parts of the run, not during one.
+    void BeginInterruption(std::chrono::steady_clock::time_point now);
+    void EndInterruption(std::chrono::steady_clock::time_point now);
+    std::size_t Interruptions() const { return interruptions; }
+    double SecondsWithoutReadings() const { return secondsWithoutReadings; }
+
 private:
     RunOutput& output;
     SampleLineOptions lineOptions;
@@ -36,4 +45,8 @@ private:
     std::size_t written = 0;
     bool failed = false;
     std::string failure;
+    std::optional<std::chrono::steady_clock::time_point> lastSample;
+    std::optional<std::chrono::steady_clock::time_point> interruptedSince;
+    std::size_t interruptions = 0;
+    double secondsWithoutReadings = 0;
 };

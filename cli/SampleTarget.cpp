@@ -80,8 +80,8 @@ long ReadAt(int descriptor, char* buffer, std::size_t size, std::uint64_t offset
     }
     return _read(descriptor, buffer, static_cast<unsigned>(size));
 }
-void CloseDescriptor(int descriptor) {
-    _close(descriptor);
+int CloseDescriptor(int descriptor) {
+    return _close(descriptor);
 }
 
 #else
@@ -123,8 +123,8 @@ bool CutTo(int descriptor, std::uint64_t size) {
 long ReadAt(int descriptor, char* buffer, std::size_t size, std::uint64_t offset) {
     return pread(descriptor, buffer, size, static_cast<off_t>(offset));
 }
-void CloseDescriptor(int descriptor) {
-    ::close(descriptor);
+int CloseDescriptor(int descriptor) {
+    return ::close(descriptor);
 }
 
 #endif
@@ -229,6 +229,13 @@ std::unique_ptr<SampleTarget> SampleTarget::Open(const std::string& path, const 
         CloseDescriptor(descriptor);
         return nullptr;
     }
+    // A new file's name must survive a power loss as well as its lines.
+    if (const std::error_code error =
+            kind == PathKind::Regular ? std::error_code() : SyncFolderOf(path)) {
+        failure = Failure(path, error);
+        CloseDescriptor(descriptor);
+        return nullptr;
+    }
     return std::unique_ptr<SampleTarget>(new SampleTarget(
         descriptor, path, false, kind != PathKind::Other, static_cast<std::uint64_t>(size)));
 }
@@ -239,7 +246,8 @@ SampleTarget::SampleTarget(int fileDescriptor, std::string targetName, bool isSt
       name(std::move(targetName)),
       standardOutput(isStandardOutput),
       regularFile(isRegularFile),
-      wholeLinesSize(size) {}
+      wholeLinesSize(size),
+      sync(isRegularFile ? std::make_unique<FileSync>(fileDescriptor) : nullptr) {}
 
 SampleTarget::~SampleTarget() {
     Close();
@@ -257,20 +265,37 @@ WriteOutcome SampleTarget::Write(std::string_view line, std::error_code& error) 
         }
         return outcome;
     }
+    // Lines that never reach the device are lost as surely as lines not written.
+    if (sync != nullptr && sync->Failed()) {
+        error = std::make_error_code(std::errc::io_error);
+        return WriteOutcome::Failed;
+    }
     const WriteOutcome outcome = WriteAll(descriptor, line, error);
     if (outcome == WriteOutcome::Written) {
         wholeLinesSize += line.size();
-    } else if (regularFile) {
-        CutTo(descriptor, wholeLinesSize);  // a full disk still lets a file shrink
+        if (sync != nullptr) {
+            sync->Written();
+        }
+    } else {
+        CutBack();
     }
     return outcome;
+}
+
+void SampleTarget::CutBack() {
+    if (regularFile) {
+        CutTo(descriptor, wholeLinesSize);  // a full disk still lets a file shrink
+    }
 }
 
 std::error_code SampleTarget::Close() {
     if (standardOutput || descriptor < 0) {
         return {};
     }
-    CloseDescriptor(descriptor);
+    std::error_code error = sync != nullptr ? sync->Finish() : std::error_code();
+    if (CloseDescriptor(descriptor) != 0 && !error) {
+        error = LastError();
+    }
     descriptor = -1;
-    return {};
+    return error;
 }

@@ -20,6 +20,7 @@
 #include <system_error>
 
 #include "cli/Console.h"
+#include "measure/FileSync.h"
 
 struct OutputRules {
     bool force = false;   // replace an existing regular file without asking
@@ -50,12 +51,14 @@ public:
 private:
     SampleTarget(int fileDescriptor, std::string targetName, bool isStandardOutput,
                  bool isRegularFile, std::uint64_t size);
+    void CutBack();
 
     int descriptor;
     std::string name;
     bool standardOutput;
     bool regularFile;
-    std::uint64_t wholeLinesSize;  // the file's size after its last whole line
+    std::uint64_t wholeLinesSize;    // the file's size after its last whole line
+    std::unique_ptr<FileSync> sync;  // regular files only
 };
 
 // True when the path names standard output ("-", or the file standard output is).
