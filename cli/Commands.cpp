@@ -375,7 +375,7 @@ int RunParsed(CLI::App& app, ParsedCommandLine& parsed) {
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
-    IgnoreBrokenPipes();
+    IgnoreWriteSignals();
     CLI::App app("The QIRO-7 radiometer from the command line.", kProgramName);
     ParsedCommandLine parsed;
     BuildCommandTree(app, parsed);

@@ -126,8 +126,8 @@ void Console::Trace(std::string_view message) {
     }
 }
 
-void Console::Report(std::string_view text) {
-    if (verbosity == Verbosity::Quiet) {
+void Console::Report(std::string_view text, bool evenWhenQuiet) {
+    if (verbosity == Verbosity::Quiet && !evenWhenQuiet) {
         return;
     }
     const std::lock_guard lock(mutex);

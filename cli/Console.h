@@ -36,8 +36,9 @@ public:
     void Warning(std::string_view message);
     void Note(std::string_view message);
     void Trace(std::string_view message);
-    // Text written as it is (the run's summary), not with --quiet.
-    void Report(std::string_view text);
+    // Text written as it is (the run's summary): not with --quiet, unless it was asked for by
+    // name (--json).
+    void Report(std::string_view text, bool evenWhenQuiet = false);
 
     // True when standard error is a terminal and messages are not silenced: a status line
     // (progress, waits) is then shown; otherwise SetStatus does nothing.

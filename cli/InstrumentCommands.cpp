@@ -73,19 +73,6 @@ std::string ConditionsText(const MeasurementConditions& conditions,
     return text;
 }
 
-// "factor-switch" -> "factorSwitch": the JSON key of a condition's name.
-std::string JsonKeyOf(const std::string& name) {
-    std::string key;
-    for (std::size_t at = 0; at < name.size(); ++at) {
-        const bool wordStart = at > 0 && name[at - 1] == '-';
-        if (name[at] != '-') {
-            key += wordStart ? static_cast<char>(std::toupper(static_cast<unsigned char>(name[at])))
-                             : name[at];
-        }
-    }
-    return key;
-}
-
 // The conditions' JSON, with only the names asked for when there are any.
 nlohmann::ordered_json SelectedConditionsJson(const MeasurementConditions& conditions,
                                               const std::vector<std::string>& names) {
@@ -96,7 +83,7 @@ nlohmann::ordered_json SelectedConditionsJson(const MeasurementConditions& condi
     nlohmann::ordered_json selected;
     selected["formatVersion"] = document["formatVersion"];
     for (const std::string& name : names) {
-        const std::string key = JsonKeyOf(name);
+        const std::string key = ConditionJsonKey(name);
         selected[key] = document[key];
     }
     return selected;

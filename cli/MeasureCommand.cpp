@@ -11,6 +11,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/InstrumentWait.h"
 #include "cli/Instruments.h"
+#include "cli/JsonOutput.h"
 #include "cli/RunOutput.h"
 #include "cli/RunProgress.h"
 #include "cli/RunRecorder.h"
@@ -153,6 +154,49 @@ std::string SummaryText(const RunRecorder& recorder, double seconds) {
     return text;
 }
 
+RunEnd EndOf(int result, int startExchange) {
+    switch (RunStopReason()) {
+        case StopReason::ReaderGone:
+            return RunEnd::OutputClosed;
+        case StopReason::OutputFailed:
+            return RunEnd::OutputFailed;
+        case StopReason::Signal:
+            return RunEnd::Stopped;
+        case StopReason::Duration:
+        case StopReason::None:
+            break;
+    }
+    switch (result) {
+        case MeasurementResult::kCompleted:
+            return RunEnd::Completed;
+        case MeasurementResult::kInstrumentNg:
+        case MeasurementResult::kInstrumentNo:
+            return RunEnd::InstrumentRefused;
+        default:
+            return startExchange == ExchangeResult::kRefused ? RunEnd::InstrumentRefused
+                                                             : RunEnd::LinkFailed;
+    }
+}
+
+RunReport ReportOf(const RunRecorder& recorder, double seconds, RunEnd ended) {
+    const RunSummary& summary = recorder.Summary();
+    RunReport report;
+    report.samples = summary.Count();
+    report.written = recorder.Written();
+    report.notWritten = recorder.NotWritten();
+    report.durationSeconds = seconds;
+    if (summary.Count() > 0) {
+        report.irradiance = IrradianceStatistics{summary.Minimum(), summary.Maximum(),
+                                                 summary.Mean(), summary.StandardDeviation()};
+    }
+    report.finalIntegralIrradiance = summary.FinalIntegral();
+    report.peakIrradiance = summary.Peak();
+    report.interruptions = recorder.Interruptions();
+    report.secondsWithoutReadings = recorder.SecondsWithoutReadings();
+    report.ended = ended;
+    return report;
+}
+
 std::string InterruptionsText(const RunRecorder& recorder) {
     return "interruptions: " + std::to_string(recorder.Interruptions()) + ", without readings " +
            FixedPointText(recorder.SecondsWithoutReadings(), 3) + " s\n";
@@ -278,9 +322,22 @@ int MeasureCommand(const MeasureOptions& options) {
     if (status == ExitCode::kSuccess) {
         TellCompletion();
     }
-    status = OutputExitCode(status, recorder, output.Close());
+    const RunReport report =
+        ReportOf(recorder, seconds, EndOf(result, runner.StartExchangeResult()));
+    const std::string summaryJson = JsonLine(SummaryDocument(report));
+    std::string closeFailure;
+    if (lineOptions.format == SampleFormat::JsonLines && recorder.Failure().empty()) {
+        output.Write(summaryJson, std::chrono::system_clock::now(), closeFailure);
+    }
+    const std::string closed = output.Close();
+    status = OutputExitCode(status, recorder, closeFailure.empty() ? closed : closeFailure);
     // Nobody reads any more: end as quietly as a reader that stopped listening expects.
-    if (status != ExitCode::kReaderGone) {
+    if (status == ExitCode::kReaderGone) {
+        return status;
+    }
+    if (options.jsonSummary) {
+        Console::Get().Report(summaryJson, true);
+    } else {
         Console::Get().Report(SummaryText(recorder, seconds) +
                               (options.reconnect ? InterruptionsText(recorder) : ""));
     }

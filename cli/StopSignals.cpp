@@ -71,12 +71,13 @@ StopReason RunStopReason() {
     return static_cast<StopReason>(stopReason.load());
 }
 
-void IgnoreBrokenPipes() {
+void IgnoreWriteSignals() {
 #ifndef _WIN32
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 #endif
 }
 

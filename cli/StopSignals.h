@@ -21,9 +21,10 @@ void RequestRunStop(StopReason reason);
 // The first reason given; None while nobody asked.
 StopReason RunStopReason();
 
-// Ignores SIGPIPE for the whole program, so that a reader that goes away shows as a failed
-// write (EPIPE) that each command handles, instead of killing the program mid-line.
-void IgnoreBrokenPipes();
+// Ignores SIGPIPE and SIGXFSZ for the whole program, so that a reader that goes away (EPIPE)
+// and a file that reaches the size limit (EFBIG) show as failed writes that each command
+// handles, instead of killing the program mid-line.
+void IgnoreWriteSignals();
 
 // While the zero calibration runs: Ctrl+C or SIGTERM cannot stop the instrument, so the
 // program says what that means and ends at once with kInterruptedStatus.
