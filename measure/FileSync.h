@@ -48,7 +48,8 @@ public:
     static constexpr std::chrono::milliseconds kPeriod{1000};
 
     // descriptor: the C runtime's descriptor of the open file (fileno of a FILE*; on Windows
-    // the descriptor's own handle is synced).
+    // the descriptor's own handle is synced). period: the longest a write waits for its sync,
+    // the sync's own time aside.
     explicit FileSync(int descriptor, std::chrono::milliseconds period = kPeriod);
     ~FileSync();  // Finish, ignoring its result
     FileSync(const FileSync&) = delete;
