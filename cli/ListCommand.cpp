@@ -1,8 +1,7 @@
 // list: every instrument the driver finds, and every device that looks like one but cannot be
 // used, with the reason.
-#include <cstdio>
-
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "cli/Instruments.h"
 #include "cli/JsonOutput.h"
@@ -22,14 +21,15 @@ std::string ListingLine(const InstrumentListing& instrument) {
 
 int ListCommand(bool json) {
     const std::vector<InstrumentListing> instruments = ListInstruments();
+    std::string text;
     if (json) {
-        std::fputs(JsonLine(ListDocument(instruments)).c_str(), stdout);
+        text = JsonLine(ListDocument(instruments));
     } else {
         for (const InstrumentListing& instrument : instruments) {
-            std::printf("%s\n", ListingLine(instrument).c_str());
+            text += ListingLine(instrument) + "\n";
         }
     }
-    std::fflush(stdout);
+    Console::Get().Out(text);
     if (instruments.empty()) {
         ReportError("no instrument is attached");
         return ExitCode::kNoInstrument;

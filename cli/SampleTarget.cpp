@@ -63,6 +63,7 @@ int OpenPath(const std::string& path, int flags) {
 }
 
 constexpr int kWrite = _O_WRONLY;
+constexpr int kReadWrite = _O_RDWR;
 constexpr int kAppend = _O_APPEND;
 constexpr int kCreate = _O_CREAT;
 constexpr int kExclusive = _O_EXCL;
@@ -108,6 +109,7 @@ int OpenPath(const std::string& path, int flags) {
 }
 
 constexpr int kWrite = O_WRONLY;
+constexpr int kReadWrite = O_RDWR;
 constexpr int kAppend = O_APPEND;
 constexpr int kCreate = O_CREAT;
 constexpr int kExclusive = O_EXCL;
@@ -161,7 +163,7 @@ std::string Failure(const std::string& path, const std::error_code& error) {
 // (failure then says why).
 int ExistingFileFlags(const std::string& path, const OutputRules& rules, std::string& failure) {
     if (rules.append) {
-        return kWrite | kAppend;
+        return kReadWrite | kAppend;  // its last line is read, to cut it when it is partial
     }
     const std::string question = path + ": " + LoadResourceString(IDS_CONFIRM_REPLACE_FILE);
     if (rules.force || (rules.mayAsk && Console::Get().AskYesNo(question))) {

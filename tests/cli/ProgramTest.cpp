@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,7 +92,43 @@ INSTANTIATE_TEST_SUITE_P(
                 {"measure", "--demo", "--interval", "1000", "--count", "1"},
                 2,
                 "",
-                "--interval"},
+                "qiro7-cli: --interval 1000: not in range 0 to 999"},
+        CliCase{"AFractionIsNoWholeNumber",
+                {"measure", "--demo", "--interval", "0.5", "--count", "1"},
+                2,
+                "",
+                "qiro7-cli: --interval 0.5: not a whole number"},
+        CliCase{"ARunNeedsACountOrADuration",
+                {"measure", "--demo", "--interval", "0"},
+                2,
+                "",
+                "qiro7-cli: --count is required (or --duration)"},
+        CliCase{"ADurationNeedsAUnitItKnows",
+                {"measure", "--demo", "--interval", "0", "--duration", "5x"},
+                2,
+                "",
+                "qiro7-cli: --duration 5x: not a length of time"},
+        CliCase{"ADurationEndsTheRunAsCompleted",
+                {"measure", "--demo", "--interval", "0", "--duration", "0.3s"},
+                0,
+                "\r\n",
+                "The measurement has been completed."},
+        CliCase{"AMistypedCommandIsNamedWithTheNearest",
+                {"mesure", "--demo"},
+                2,
+                "",
+                "qiro7-cli: there is no command \"mesure\"; did you mean measure?"},
+        CliCase{"HelpIsACommandToo", {"help", "measure"}, 0, "--reconnect", ""},
+        CliCase{"AMistypedConditionIsNamedWithTheNearest",
+                {"set", "--demo", "rnage=A1"},
+                2,
+                "",
+                "there is no condition \"rnage\"; did you mean range?"},
+        CliCase{"SetNeedsAnAssignment",
+                {"set", "--demo"},
+                2,
+                "",
+                "qiro7-cli: set needs at least one NAME=VALUE"},
         CliCase{"AnUnknownFaultIsAUsageError",
                 {"list", "--demo", "--demo-fault", "gremlins"},
                 2,
@@ -117,11 +155,27 @@ INSTANTIATE_TEST_SUITE_P(
                 0,
                 "range=F2\nfrequency=50Hz\naveraging=3\nfactor=0.95\nfactor-switch=OFF\n",
                 "The measurement condition of instrument has been updated."},
-        CliCase{"SetRefusedByTheInstrument",
+        CliCase{"SetRefusedByTheInstrumentSaysWhatWasWritten",
                 {"set", "--demo", "--demo-fault", "refuse:FRQW", "frequency=60"},
                 6,
                 "",
-                "Failed in writing factor."},
+                "Failed in writing factor. The instrument refused frequency=60Hz; written: "
+                "averaging=1, range=Auto; not written: frequency=60Hz, factor=1, "},
+        CliCase{"AFactorTheSwitchLeavesOffIsWarnedOf",
+                {"set", "--demo", "factor=0.95"},
+                0,
+                "factor=0.95\nfactor-switch=OFF\n",
+                "factor=0.95 is written, but factor-switch is OFF"},
+        CliCase{"GetNamesTheConditionsAskedFor",
+                {"get", "--demo", "averaging", "range"},
+                0,
+                "averaging=1\nrange=Auto\n",
+                ""},
+        CliCase{"GetOneConditionAsJson",
+                {"get", "--demo", "factor-switch", "--json"},
+                0,
+                "{\"formatVersion\":1,\"factorSwitch\":false}\n",
+                ""},
         CliCase{"SetOfAValueTheWindowDoesNotOffer",
                 {"set", "--demo", "range=A9"},
                 2,
@@ -131,13 +185,14 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"Calibrate",
                 {"calibrate", "--demo", "--demo-fast-clock", "--yes"},
                 0,
-                "Last Error Code: 0\n",
-                "The zero calibration has been completed."},
+                "zero calibration: completed (last error code 0)\n",
+                "-> Yes (--yes)"},
         CliCase{"CalibrateWithLightOnTheDetector",
                 {"calibrate", "--demo", "--demo-fast-clock", "--yes", "--demo-fault", "light"},
                 6,
                 "",
-                "Please block out light to the detector."},
+                "zero calibration refused by the instrument, which sees light: Please block out "
+                "light to the detector."},
         CliCase{"Error", {"error", "--demo"}, 0, "0\n", ""},
         CliCase{"LogOneLineAnEntry", {"log", "--demo"}, 0, "0001 00:00:00 POWER ON\n0002", ""},
         CliCase{
@@ -159,11 +214,29 @@ INSTANTIATE_TEST_SUITE_P(
                 6,
                 "\r\n",
                 "An error occured.(Range Over)\nsamples: 2\n"},
-        CliCase{"AnOutputThatIsNoFile",
+        CliCase{
+            "ARefusedStartIsARefusal",
+            {"measure", "--demo", "--interval", "0", "--count", "1", "--demo-fault", "refuse:CST"},
+            6,
+            "",
+            "qiro7-cli: the instrument refused to start the measurement"},
+        CliCase{"AnOutputThatCannotBeAFile",
                 {"measure", "--demo", "--interval", "0", "--count", "1", "--output", "/"},
                 8,
                 "",
-                "The file already exists."}),
+                "qiro7-cli: /: Is a directory"},
+        CliCase{"AFullDeviceIsWrittenNeverReplaced",
+                {"measure", "--demo", "--interval", "0", "--count", "3", "-o", "/dev/full"},
+                8,
+                "",
+                "Failed to output of a file. /dev/full: No space left on device; 0 samples "
+                "written, 1 not written"},
+        CliCase{"TheLinkWaitsForAnInstrumentThatLeft",
+                {"measure", "--demo", "--demo-fast-clock", "--interval", "0", "--count", "8",
+                 "--reconnect", "--demo-fault", "unplug:3:0.2"},
+                0,
+                "\r\n",
+                "interruptions: 1, without readings "}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
@@ -244,6 +317,215 @@ TEST(CliMeasure, CtrlCStopsTheRunAndEverySampleReceivedIsInTheFile) {
     EXPECT_EQ(written, CsvOf(FreshInstrumentReadings(lines)).substr(0, written.size()));
     EXPECT_NE(errors.find("samples: " + std::to_string(lines) + "\n"), std::string::npos) << errors;
     std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+
+namespace {
+
+// A folder of the test's own, removed with everything in it.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        char pattern[] = "/tmp/qiro7-cli-XXXXXX";
+        path = mkdtemp(pattern) != nullptr ? pattern : "";
+    }
+    ~ScratchFolder() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+
+private:
+    std::string path;
+};
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A shell command line, the program's path first: for what a shell does around it (pipes,
+// redirections, limits).
+CommandResult RunInShell(const std::string& script) {
+    return RunCommandCapturing({"/bin/bash", "-c", "set -o pipefail; cli=" QIRO7_CLI "; " + script},
+                               CurrentEnvironment(), kCommandLimit);
+}
+
+const std::string kThreeSamples = "measure --demo --demo-fast-clock --interval 0 --count 3";
+
+struct OutputCase {
+    const char* name;
+    std::string prepare;  // shell commands run in the scratch folder first
+    std::string options;  // after the run's own; the output is "out"
+    int status;
+    std::string out;     // what "out" holds afterwards ("3 lines": the run's three lines)
+    std::string errors;  // standard error holds this
+    std::string check;   // a shell test of the folder afterwards that must succeed
+};
+
+void PrintTo(const OutputCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class CliOutput : public ::testing::TestWithParam<OutputCase> {};
+
+// What becomes of the thing the output names: only a regular file is ever replaced, and only
+// when the user agreed; everything else is written through.
+TEST_P(CliOutput, NeverDestroysWhatItWritesTo) {
+    const OutputCase& c = GetParam();
+    ScratchFolder folder;
+    const CommandResult result = RunInShell("cd " + folder / "" + " && " + c.prepare + "; $cli " +
+                                            kThreeSamples + " " + c.options);
+    EXPECT_EQ(result.status, c.status) << result.errors;
+    EXPECT_NE(result.errors.find(c.errors), std::string::npos) << result.errors;
+    const std::string out = FileText(folder / "out");
+    EXPECT_EQ(out, c.out == "3 lines" ? CsvOf(FreshInstrumentReadings(3)) : c.out);
+    if (!c.check.empty()) {
+        EXPECT_EQ(RunInShell("cd " + folder / "" + " && " + c.check).status, 0) << c.check;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, CliOutput,
+    ::testing::Values(
+        OutputCase{"ANewFile", "true", "-o out", 0, "3 lines", "", ""},
+        OutputCase{"AnExistingFileIsKept", "echo old >out", "-o out", 8, "old\n",
+                   "out: The file already exists. Do you want to replace it ? -> No (give "
+                   "--force to replace it, or --append to continue it)",
+                   ""},
+        OutputCase{"AnExistingFileIsReplacedWithForce", "echo old >out", "-o out --force", 0,
+                   "3 lines", "", ""},
+        OutputCase{"YesIsNoLeaveToReplaceAFile", "echo old >out", "-o out --yes", 8, "old\n",
+                   "already exists", ""},
+        OutputCase{"ALinkIsWrittenThroughNotReplaced", "echo old >target; ln -s target out",
+                   "-o out --force", 0, "3 lines", "", "test -L out"},
+        OutputCase{"ALinkToNothingCreatesItsTarget", "ln -s target out", "-o out", 0, "3 lines", "",
+                   "test -L out && test -f target"},
+        OutputCase{"AFifoGetsTheLinesAndStays", "mkfifo fifo; (cat fifo >out &)", "-o fifo", 0,
+                   "3 lines", "", "test -p fifo"},
+        OutputCase{"DashIsStandardOutput", "true", "-o - >out", 0, "3 lines", "", "! test -e -"},
+        OutputCase{"DevStdoutIsStandardOutput", "true", "-o /dev/stdout >out", 0, "3 lines", "",
+                   ""},
+        OutputCase{"AppendCutsAPartialLineThenContinues", "printf 'a,b,c\\r\\n1.2' >out",
+                   "-o out --append", 0, "a,b,c\r\n" + CsvOf(FreshInstrumentReadings(3)),
+                   "out: cut off a partial last line of 3 bytes", ""}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// A file that can take no more (a full disk, here its size limit) stops the run at the first
+// line it refuses, keeps whole lines only, and says what was lost.
+TEST(CliOutput, AFullFileStopsTheRunAndKeepsWholeLines) {
+    for (const std::string format : {"csv", "jsonl"}) {
+        SCOPED_TRACE(format);
+        ScratchFolder folder;
+        const std::string out = folder / "out";
+        const CommandResult result = RunInShell(
+            "ulimit -f 4; $cli measure --demo --demo-fast-clock --interval 0 --count "
+            "0 --format " +
+            format + " -o " + out);
+        EXPECT_EQ(result.status, 8) << result.errors;
+        const std::string written = FileText(out);
+        ASSERT_FALSE(written.empty());
+        EXPECT_EQ(written.back(), '\n');
+        const std::string lost =
+            std::to_string(LineCount(written)) + " samples written, 1 not written";
+        EXPECT_NE(result.errors.find(out + ": File too large; " + lost), std::string::npos)
+            << result.errors;
+    }
+}
+
+TEST(CliOutput, AReaderThatGoesAwayEndsTheRunQuietly) {
+    const CommandResult result = RunInShell(
+        "$cli measure --demo --demo-fast-clock --interval 0 --count 0 | head -n 3 >/dev/null");
+    EXPECT_EQ(result.status, 141);
+    EXPECT_EQ(result.errors, "");
+}
+
+TEST(CliOutput, EveryCommandFailsWhenItsResultsCannotBeWritten) {
+    for (const char* command : {"info --demo", "get --demo", "log --demo", "list --demo --json",
+                                "error --demo", "--help", "--version"}) {
+        SCOPED_TRACE(command);
+        const CommandResult result = RunInShell(std::string("$cli ") + command + " >/dev/full");
+        EXPECT_EQ(result.status, 8);
+        EXPECT_NE(result.errors.find("qiro7-cli: standard output: No space left on device"),
+                  std::string::npos)
+            << result.errors;
+    }
+}
+
+// At a terminal (a pseudo-terminal that script(1) makes): the status line is wiped before a
+// sample is printed to the same terminal, a dumb terminal gets no escape sequences, and a
+// question is asked instead of refused.
+TEST(CliTerminal, KeepsItReadable) {
+    const std::string run = "measure --demo --interval 1 --count 2";
+    const CommandResult shown = RunInShell("script -qec \"$cli " + run + "\" /dev/null");
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    EXPECT_NE(shown.output.find("waiting for the first sample, 1 s"), std::string::npos)
+        << shown.output;
+    // Each sample starts a line of its own, or follows the sequence that wiped the status.
+    const std::regex sample("[0-9]\\.[0-9]{3}E[+-][0-9]{2},[0-9]\\.[0-9]{3}E[+-][0-9]{2},");
+    std::size_t samples = 0;
+    std::istringstream lines(shown.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch found;
+        if (std::regex_search(line, found, sample)) {
+            ++samples;
+            const std::string before = found.prefix();
+            EXPECT_TRUE(before.empty() || before.ends_with("\r\x1b[K")) << line;
+        }
+    }
+    EXPECT_EQ(samples, 2u) << shown.output;
+    const CommandResult dumb = RunInShell("TERM=dumb script -qec \"$cli " + run + "\" /dev/null");
+    EXPECT_EQ(dumb.status, 0);
+    EXPECT_EQ(dumb.output.find('\x1b'), std::string::npos) << dumb.output;
+    EXPECT_NE(dumb.output.find("1 of 2, next in 1 s"), std::string::npos) << dumb.output;
+
+    ScratchFolder folder;
+    const std::string out = folder / "out";
+    WriteFile(out, "old\n");
+    const std::string replace =
+        "script -qec \"$cli " + kThreeSamples + " -o " + out + "\" /dev/null";
+    const CommandResult no = RunInShell("echo n | " + replace);
+    EXPECT_NE(no.output.find("Do you want to replace it ? (y/N)"), std::string::npos) << no.output;
+    EXPECT_EQ(FileText(out), "old\n");
+    const CommandResult yes = RunInShell("echo y | " + replace);
+    EXPECT_EQ(yes.status, 0) << yes.output;
+    EXPECT_EQ(FileText(out), CsvOf(FreshInstrumentReadings(3)));
+}
+
+TEST(CliCalibrate, CtrlCSaysTheInstrumentGoesOn) {
+    ScratchFolder folder;
+    const std::string log = folder / "errors.log";
+    ChildProcess program;
+    ASSERT_TRUE(
+        program.Start({QIRO7_CLI, "calibrate", "--demo", "--yes"}, CurrentEnvironment(), log));
+    EXPECT_TRUE(WaitUntil([&] { return FileText(log).find("-> Yes") != std::string::npos; },
+                          kCommandLimit));
+    ASSERT_TRUE(program.Signal(SIGINT));
+    EXPECT_TRUE(WaitUntil([&] { return !program.Running(); }, kCommandLimit));
+    EXPECT_EQ(program.Ending(), "exit 130");
+    EXPECT_NE(FileText(log).find("interrupted: the instrument goes on with the zero calibration"),
+              std::string::npos)
+        << FileText(log);
+}
+
+// A run killed outright, then started again with --append, as a service is restarted: every
+// line from before is kept, whole, and the new run's follow.
+TEST(CliMeasure, AKilledRunIsContinuedWithAppend) {
+    ScratchFolder folder;
+    const std::string out = folder / "run.csv";
+    ChildProcess first;
+    ASSERT_TRUE(
+        first.Start({QIRO7_CLI, "measure", "--demo", "--interval", "0", "--count", "0", "-o", out},
+                    CurrentEnvironment(), folder / "first.log"));
+    EXPECT_TRUE(WaitUntil([&] { return LineCount(FileText(out)) >= 3; }, kCommandLimit));
+    ASSERT_TRUE(first.Signal(SIGKILL));
+    EXPECT_TRUE(WaitUntil([&] { return !first.Running(); }, kCommandLimit));
+    const std::string before = FileText(out);
+    ASSERT_TRUE(before.ends_with("\r\n"));
+    std::ofstream(out, std::ios::binary | std::ios::app) << "1.06";  // the power went mid-line
+
+    const CommandResult second = RunCli({"measure", "--demo", "--demo-fast-clock", "--interval",
+                                         "0", "--count", "3", "-o", out, "--append"});
+    EXPECT_EQ(second.status, 0) << second.errors;
+    EXPECT_NE(second.errors.find("cut off a partial last line of 4 bytes"), std::string::npos);
+    EXPECT_EQ(FileText(out), before + CsvOf(FreshInstrumentReadings(3)));
 }
 
 }  // namespace
