@@ -22,7 +22,7 @@ fail() {
 }
 
 install_missing_packages "${qiro7_build_packages[@]}" dpkg-dev file lintian \
-    desktop-file-utils appstream xvfb xauth xdotool x11-utils systemd man-db
+    desktop-file-utils appstream xvfb xauth xdotool x11-utils systemd man-db umockdev
 
 # The logging service's exposure as `systemd-analyze security` rates it (0 to 10, lower is
 # better); the check fails above it, so no change weakens the sandbox unnoticed. Lower it when
@@ -80,6 +80,46 @@ check_logging_service() {
         fail "$unit: exposure $exposure is worse than $max_exposure"
 }
 
+# The unpacked udev rule as udev applies it to a USB device that umockdev emulates: a QIRO-7 gets
+# the group qiro7 with mode 0660, the seat user's access and the device unit name the logging
+# service is enabled into; another device gets none of that. udevadm comes from Debian's udev
+# package, unpacked only: installing it would start a udev daemon.
+check_udev_rule() {
+    local dir="$build_dir/udev-check" product report
+    rm -rf "$dir"
+    mkdir -p "$dir/rules"
+    (cd "$dir" && apt-get download udev >/dev/null 2>&1) ||
+        (as_root apt-get update -qq && cd "$dir" && apt-get download udev >/dev/null 2>&1) ||
+        fail "apt-get download udev failed"
+    dpkg-deb -x "$dir"/udev_*.deb "$dir/udev"
+    cp "$dir/udev/lib/udev/rules.d/50-udev-default.rules" \
+        "$scratch/usr/lib/udev/rules.d/70-qiro7.rules" "$dir/rules/"
+    cp /etc/group "$dir/group"
+    echo "qiro7:x:64999:" >>"$dir/group"
+    for product in "QIRO-7 Controller" "Other device"; do
+        printf '%s\n' "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1" "N: bus/usb/001/002" \
+            "E: SUBSYSTEM=usb" "E: DEVTYPE=usb_device" "E: DEVNAME=/dev/bus/usb/001/002" \
+            "A: busnum=1" "A: devnum=2" "A: dev=189:1" "A: product=$product" >"$dir/device.umockdev"
+        report="$(unshare --mount --propagation private sh -c '
+            mount -t tmpfs tmpfs /run && mkdir /run/udev && cp -r "$1/rules" /run/udev/rules.d &&
+            mount --bind "$1/group" /etc/group &&
+            umockdev-run --device "$1/device.umockdev" -- "$1/udev/bin/udevadm" test \
+                --action=add /sys/devices/pci0000:00/0000:00:14.0/usb1/1-1' _ "$dir" 2>&1)" ||
+            fail "udevadm test failed: $report"
+        if [ "$product" = "QIRO-7 Controller" ]; then
+            grep -q '70-qiro7.rules:[0-9]* GROUP 64999$' <<<"$report" &&
+                grep -q '70-qiro7.rules:[0-9]* MODE 0660$' <<<"$report" &&
+                grep -qx 'SYSTEMD_ALIAS=/dev/qiro7' <<<"$report" &&
+                grep -q '^TAGS=.*:uaccess:' <<<"$report" &&
+                grep -q '^TAGS=.*:systemd:' <<<"$report" ||
+                fail "70-qiro7.rules did not mark the instrument: $report"
+        elif grep -q '70-qiro7.rules:[0-9]\|^SYSTEMD_ALIAS=' <<<"$report"; then
+            fail "70-qiro7.rules marked another device: $report"
+        fi
+    done
+    say "70-qiro7.rules: the instrument gets group qiro7, mode 0660, uaccess and dev-qiro7.device"
+}
+
 # The installed package run as a machine would run it: `dpkg -i` into an overlay of this
 # machine's root (its changes go when the mount namespace ends), the service enabled, then started
 # by a systemd of its own, PID 1 of a new PID namespace, that knows only the units the service
@@ -90,7 +130,7 @@ check_logging_service() {
 run_logging_service() {
     local work="$build_dir/service-run" cgroups_before status=0
     if [ "$(id -u)" -ne 0 ] || [ "$(ps -o comm= -p 1)" = systemd ]; then
-        say "qiro7-logger.service under systemd: skipped (needs root, and a PID 1 that is not systemd)"
+        say "qiro7-logger.service under systemd: skipped (needs root, PID 1 not systemd)"
         return 0
     fi
     rm -rf "$work"
@@ -99,9 +139,18 @@ run_logging_service() {
     unshare --mount --propagation private bash -c "$(declare -f service_run_inside); \
         service_run_inside \"\$@\"" _ "$work" "$deb" >"$work/log.txt" 2>&1 ||
         status=$?
-    # The private systemd leaves its control groups behind in the shared hierarchies.
-    comm -13 <(echo "$cgroups_before") <(find /sys/fs/cgroup -mindepth 2 -maxdepth 2 -type d | sort) |
-        while read -r group; do find "$group" -depth -type d -exec rmdir {} + 2>/dev/null || true; done
+    # The private systemd leaves its control groups behind in the shared hierarchies; they can go
+    # once its killed processes have left them.
+    local group left
+    for _ in $(seq 20); do
+        left="$(comm -13 <(echo "$cgroups_before") \
+            <(find /sys/fs/cgroup -mindepth 2 -maxdepth 2 -type d | sort))"
+        [ -n "$left" ] || break
+        while read -r group; do
+            find "$group" -depth -type d -exec rmdir {} + 2>/dev/null || true
+        done <<<"$left"
+        sleep 0.2
+    done
     if [ "$status" -ne 0 ]; then
         sed 's/^/    /' "$work/log.txt"
         fail "qiro7-logger.service did not run as installed (the last command above failed)"
@@ -213,6 +262,7 @@ say "the unpacked qiro7-cli reads the simulated instrument"
 # dpkg keeps the administrator's settings over an upgrade only for a conffile.
 dpkg-deb --info "$deb" conffiles | grep -qx /etc/qiro7/logger.conf ||
     fail "/etc/qiro7/logger.conf is not a conffile"
+check_udev_rule
 check_logging_service
 run_logging_service
 
