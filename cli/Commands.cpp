@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 
+#include "cli/Completion.h"
 #include "cli/ConditionNames.h"
 #include "cli/Console.h"
 #include "cli/ConsoleInteraction.h"
@@ -42,7 +43,12 @@ struct ParsedCommandLine {
     std::string interval;
     std::string count;
     std::string duration;
+    std::string shell;               // completion's
+    const CLI::App* tree = nullptr;  // the whole parser, for completion
 };
+
+const std::vector<std::string> kSampleFormats = {"csv", "jsonl"};
+const std::vector<std::string> kShells = {"bash", "zsh"};
 
 std::string VersionText() {
     return std::string(kProgramName) + " " + QueryVersionString("FileVersion").value_or("") + " (" +
@@ -119,7 +125,7 @@ void AddMeasureOptions(CLI::App& measure, ParsedCommandLine& parsed) {
     measure.add_flag("--timestamps", options.timestamps,
                      "Put the computer's UTC time of arrival before each sample");
     measure.add_option("--format", options.format, "csv (the window's CSV lines) or jsonl")
-        ->check(CLI::IsMember({"csv", "jsonl"}));
+        ->check(CLI::IsMember(kSampleFormats));
     measure.add_flag("--json", options.jsonSummary,
                      "Write the summary as JSON on standard error (with jsonl: as the last "
                      "line)");
@@ -159,6 +165,40 @@ bool CheckMeasureValues(ParsedCommandLine& parsed, std::string& message) {
         return false;
     }
     return true;
+}
+
+void AddCompletionArguments(CLI::App& completion, ParsedCommandLine& parsed) {
+    completion.add_option("shell", parsed.shell, "bash or zsh")
+        ->required()
+        ->check(CLI::IsMember(kShells));
+}
+
+// Every NAME=VALUE that set takes, as the window's buttons name the values.
+std::vector<std::string> ConditionAssignments() {
+    std::vector<std::string> assignments;
+    for (const std::string& name : ConditionNameList()) {
+        const std::string values = ConditionValuesHelp(name);
+        if (values.find(' ') != std::string::npos) {
+            assignments.push_back(name + "=");  // the factor: a number, not a choice
+            continue;
+        }
+        for (std::size_t start = 0; start <= values.size();) {
+            const std::size_t bar = std::min(values.find('|', start), values.size());
+            assignments.push_back(name + "=" + values.substr(start, bar - start));
+            start = bar + 1;
+        }
+    }
+    return assignments;
+}
+
+int CompletionCommand(const ParsedCommandLine& parsed) {
+    CompletionWords words;
+    words.optionValues["--format"] = kSampleFormats;
+    words.arguments["set"] = ConditionAssignments();
+    words.arguments["get"] = ConditionNameList();
+    words.arguments["completion"] = kShells;
+    Console::Get().Out(CompletionScript(parsed.shell, *parsed.tree, words));
+    return ExitCode::kSuccess;
 }
 
 bool CheckSetArguments(ParsedCommandLine& parsed, std::string& message) {
@@ -204,6 +244,8 @@ const Subcommand kSubcommands[] = {
      &AddMeasureOptions,
      [](const ParsedCommandLine& parsed) { return MeasureCommand(parsed.measure); }, true,
      &CheckMeasureValues},
+    {"completion", "Write the shell completion script for bash or zsh", &AddCompletionArguments,
+     &CompletionCommand, false},
 };
 
 std::vector<std::string> CommandNames() {
@@ -263,23 +305,25 @@ int UsageError(const std::string& message) {
     return ExitCode::kUsage;
 }
 
-// What is left over after parsing, when no command was recognised: "help [COMMAND]", a
-// mistyped command, an unknown option, or nothing.
-int UnrecognisedCommand(const CLI::App& app, const std::vector<std::string>& extras) {
+// "qiro7-cli help [COMMAND]", as people type it after other programs' manner.
+int HelpCommand(const CLI::App& app, int argc, char** argv) {
+    const CLI::App* about = &app;
+    for (const Subcommand& subcommand : kSubcommands) {
+        if (argc > 2 && std::string_view(argv[2]) == subcommand.name) {
+            about = app.get_subcommand(subcommand.name);
+        }
+    }
+    Console::Get().Out(about->help());
+    return ExitCode::kSuccess;
+}
+
+// What is left over after parsing, when no command was recognised: a mistyped command, an
+// unknown option, or nothing.
+int UnrecognisedCommand(const std::vector<std::string>& extras) {
     if (extras.empty()) {
         return UsageError("a command is required: " + JoinedNames(CommandNames()));
     }
     const std::string& first = extras.front();
-    if (first == "help") {
-        const CLI::App* about = &app;
-        for (const Subcommand& subcommand : kSubcommands) {
-            if (extras.size() > 1 && extras[1] == subcommand.name) {
-                about = app.get_subcommand(subcommand.name);
-            }
-        }
-        Console::Get().Out(about->help());
-        return ExitCode::kSuccess;
-    }
     if (first.starts_with("-")) {
         return UsageError("there is no option " + first);
     }
@@ -356,7 +400,7 @@ int RunParsed(CLI::App& app, ParsedCommandLine& parsed) {
         }
     }
     if (chosen == nullptr) {
-        return UnrecognisedCommand(app, extras);
+        return UnrecognisedCommand(extras);
     }
     if (!extras.empty()) {
         return UsageError("there is no option or argument " + extras.front() + " of " +
@@ -365,6 +409,7 @@ int RunParsed(CLI::App& app, ParsedCommandLine& parsed) {
     if (std::string message; chosen->check != nullptr && !chosen->check(parsed, message)) {
         return UsageError(message);
     }
+    parsed.tree = &app;
     if (const int prepared = PrepareInstrument(parsed.global, chosen->usesInstrument);
         prepared != ExitCode::kSuccess) {
         return prepared;
@@ -379,6 +424,9 @@ int RunCommandLine(int argc, char** argv) {
     CLI::App app("The QIRO-7 radiometer from the command line.", kProgramName);
     ParsedCommandLine parsed;
     BuildCommandTree(app, parsed);
+    if (argc > 1 && std::string_view(argv[1]) == "help") {
+        return WithOutputChecked(HelpCommand(app, argc, argv));
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

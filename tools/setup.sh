@@ -20,6 +20,8 @@ test_packages=(
     # the MQTT tests: a real broker, its clients, certificates made at test time, the README's
     # Python consumer; and the JSON outputs checked against their schemas
     mosquitto mosquitto-clients openssl python3-paho-mqtt python3-jsonschema
+    # the shell completion of qiro7-cli is checked by zsh itself
+    zsh
 )
 install_missing_packages "${qiro7_build_packages[@]}" "${test_packages[@]}"
 

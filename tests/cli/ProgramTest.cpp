@@ -529,3 +529,40 @@ TEST(CliMeasure, AKilledRunIsContinuedWithAppend) {
 }
 
 }  // namespace
+
+namespace {
+
+// The completion scripts the program writes from its parser, run by the shells themselves.
+TEST(CliCompletion, OffersWhatTheParserTakes) {
+    const std::string complete =
+        "source <($cli completion bash); "
+        "complete_line() { COMP_LINE=\"$1\"; COMP_POINT=${#1}; read -ra COMP_WORDS <<< \"$1\"; "
+        "[[ $1 == *' ' ]] && COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+        "_qiro7_cli; echo \"${COMPREPLY[*]}\"; }; ";
+    const struct {
+        const char* line;
+        const char* offered;
+    } cases[] = {
+        {"qiro7-cli mea", "measure"},
+        {"qiro7-cli measure --for", "--force --format"},
+        {"qiro7-cli measure --format j", "jsonl"},
+        {"qiro7-cli --demo set frequency=", "50Hz 60Hz"},
+        {"qiro7-cli get zero", "zero-calibration"},
+        {"qiro7-cli completion ",
+         "bash zsh --help -h --version --serial --yes -y --quiet -q "
+         "--verbose -v --demo --demo-fast-clock --demo-fault"},
+    };
+    for (const auto& c : cases) {
+        const CommandResult result =
+            RunInShell(complete + "complete_line '" + std::string(c.line) + "'");
+        EXPECT_EQ(result.output, std::string(c.offered) + "\n") << c.line << result.errors;
+    }
+    const std::string zsh = FindInPath("zsh");
+    if (zsh.empty()) {
+        GTEST_SKIP() << "zsh is not installed: its script is not checked";
+    }
+    const CommandResult syntax = RunInShell("$cli completion zsh | " + zsh + " -n");
+    EXPECT_EQ(syntax.status, 0) << syntax.errors;
+}
+
+}  // namespace
