@@ -73,6 +73,7 @@ std::optional<double> ParseDuration(const std::string& text, std::string& reason
         reason = "not longer than nothing";
         return std::nullopt;
     }
+    reason.clear();
     return seconds;
 }
 

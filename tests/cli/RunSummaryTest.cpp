@@ -1,5 +1,7 @@
 #include "cli/RunSummary.h"
 
+#include "cli/RunProgress.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/common/ScopedLocale.h"
@@ -55,6 +57,50 @@ TEST(RunSummary, SaysHowLongInWholeUnits) {
     EXPECT_EQ(DurationText(59.6), "1 min 0 s");
     EXPECT_EQ(DurationText(250), "4 min 10 s");
     EXPECT_EQ(DurationText(7380), "2 h 3 min");
+}
+
+// The status line says what the run waits for: the first sample, the next, a silent
+// instrument, the stop, an instrument that is away.
+TEST(RunProgress, SaysWhatTheRunWaitsFor) {
+    using Clock = ProgressState::Clock;
+    const Clock::time_point start{};
+    ProgressState minute;
+    minute.phaseSince = minute.lastSample = start;
+    minute.sampleSpacingSeconds = 60;
+    minute.countLimit = 100;
+    ProgressState running = minute;
+    running.phase = RunPhase::Running;
+    running.samples = 12;
+    running.lastIrradiance = "1.060E+01";
+    ProgressState everyReading = running;
+    everyReading.everyReading = true;
+    everyReading.sampleSpacingSeconds = 0.1;
+    everyReading.countLimit = 0;
+    ProgressState stopping = running;
+    stopping.phase = RunPhase::Stopping;
+    ProgressState away = running;
+    away.phase = RunPhase::WaitingForInstrument;
+    ProgressState timed = everyReading;
+    timed.endsAt = start + std::chrono::minutes(5);
+    const struct {
+        const ProgressState& state;
+        double at;  // seconds after start
+        const char* text;
+    } cases[] = {
+        {minute, 2, "waiting for the first sample, 58 s"},
+        {minute, 64, "waiting for the first sample, no reading for 1 min 4 s"},
+        {running, 12, "12 of 100, next in 48 s, irradiance 1.060E+01 mW/cm2"},
+        {running, 70, "12 of 100, no reading for 1 min 10 s, irradiance 1.060E+01 mW/cm2"},
+        {everyReading, 0.05, "12 samples, irradiance 1.060E+01 mW/cm2"},
+        {stopping, 1, "12 of 100, stopping: waiting for the instrument to end the run"},
+        {away, 72, "instrument away for 1 min 12 s, waiting for it"},
+        {timed, 0.05, "12 samples, irradiance 1.060E+01 mW/cm2, 5 min 0 s left"},
+    };
+    for (const auto& c : cases) {
+        const auto at = start + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(c.at));
+        EXPECT_EQ(ProgressText(c.state, at), c.text);
+    }
 }
 
 }  // namespace
