@@ -82,7 +82,8 @@ check_logging_service() {
 
 # The unpacked udev rule as udev applies it to a USB device that umockdev emulates: a QIRO-7 gets
 # the group qiro7 with mode 0660, the seat user's access and the device unit name the logging
-# service is enabled into; another device gets none of that. udevadm comes from Debian's udev
+# service is enabled into, but no SYSTEMD_WANTS (which would start it while disabled); another
+# device gets none of that. udevadm comes from Debian's udev
 # package, unpacked only: installing it would start a udev daemon.
 check_udev_rule() {
     local dir="$build_dir/udev-check" product report
@@ -110,6 +111,7 @@ check_udev_rule() {
             grep -q '70-qiro7.rules:[0-9]* GROUP 64999$' <<<"$report" &&
                 grep -q '70-qiro7.rules:[0-9]* MODE 0660$' <<<"$report" &&
                 grep -qx 'SYSTEMD_ALIAS=/dev/qiro7' <<<"$report" &&
+                ! grep -q '^SYSTEMD_WANTS=' <<<"$report" &&
                 grep -q '^TAGS=.*:uaccess:' <<<"$report" &&
                 grep -q '^TAGS=.*:systemd:' <<<"$report" ||
                 fail "70-qiro7.rules did not mark the instrument: $report"
