@@ -87,9 +87,11 @@ check_logging_service() {
 # package, unpacked only: installing it would start a udev daemon.
 check_udev_rule() {
     local dir="$build_dir/udev-check" product report
-    rm -rf "$dir"
+    rm -rf "$dir/rules" "$dir/udev"
     mkdir -p "$dir/rules"
-    (cd "$dir" && apt-get download udev >/dev/null 2>&1) ||
+    # Downloaded once per build folder.
+    compgen -G "$dir/udev_*.deb" >/dev/null ||
+        (cd "$dir" && apt-get download udev >/dev/null 2>&1) ||
         (as_root apt-get update -qq && cd "$dir" && apt-get download udev >/dev/null 2>&1) ||
         fail "apt-get download udev failed"
     dpkg-deb -x "$dir"/udev_*.deb "$dir/udev"
