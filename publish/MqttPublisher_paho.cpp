@@ -36,7 +36,10 @@ constexpr milliseconds kIdleWait{100};
 constexpr milliseconds kStatusWait{2000};
 constexpr int kDisconnectTimeoutMs = 1000;
 constexpr const char* kOfflinePayload = "offline";
-constexpr int kPubackPacket = 4;  // MQTT's packet type number
+constexpr int kPubackPacket = 4;
+constexpr int kRetainedRoom = 1000;
+constexpr const char* kTlsHandshakeDone =
+    "SSL negotiation finished successfully";  // MQTT's packet type number
 
 bool IsLoginRefusal(int connackCode, MqttProtocol protocol) {
     if (protocol == MqttProtocol::V311) {
@@ -202,7 +205,8 @@ private:
     std::uint64_t round = 0;
     std::deque<InFlight> inFlight;  // ids ascending: published in this round, not yet settled
     std::size_t window;
-    std::uint64_t settledUpTo = 0;  // every record up to it is delivered
+    unsigned brokerReceiveMaximum = 0;  // from the CONNACK (MQTT 5); 0: none given
+    std::uint64_t settledUpTo = 0;      // every record up to it is delivered
     bool rewindWanted = false;
     std::map<std::string, std::string> retained;
     std::set<std::string> retainedToSend;
@@ -260,7 +264,7 @@ PahoPublisher::~PahoPublisher() {
 }
 
 void PahoPublisher::NoteTrace(enum MQTTASYNC_TRACE_LEVELS level, const std::string& line) {
-    static const char* const details[] = {"X509_check_host", "SSL alert", "getaddrinfo"};
+    static const char* const details[] = {"X509_check_host", "SSL alert", kTlsHandshakeDone};
     std::lock_guard guard(mutex);
     if (connecting) {
         for (const char* detail : details) {
@@ -278,6 +282,9 @@ bool PahoPublisher::CreateClient(MqttStartResult& failure) {
     MQTTAsync_createOptions createOptions = MQTTAsync_createOptions_initializer;
     createOptions.MQTTVersion = v5 ? MQTTVERSION_5 : MQTTVERSION_3_1_1;
     createOptions.sendWhileDisconnected = 0;
+    // Paho's queue of messages not yet written counts against this while connected too; the
+    // window keeps it below.
+    createOptions.maxBufferedMessages = static_cast<int>(window) + kRetainedRoom;
     const int result =
         MQTTAsync_createWithOptions(&client, uri.c_str(), options.clientId.c_str(),
                                     MQTTCLIENT_PERSISTENCE_NONE, nullptr, &createOptions);
@@ -414,7 +421,8 @@ MqttStartResult PahoPublisher::Classify(const Attempt& failed) const {
                         ": " + OpenSslReason(failed.tlsErrors)};
         }
         for (const std::string& line : failed.traceLines) {
-            if (line.find("X509_check_host") != std::string::npos) {
+            if (line.find("X509_check_host for hostname") != std::string::npos &&
+                line.find("failed") != std::string::npos) {
                 return {MqttStartOutcome::CertificateRejected,
                         "the certificate of " + where + " is not issued for " +
                             options.broker.host + " (connect by a name the certificate holds)"};
@@ -423,9 +431,20 @@ MqttStartResult PahoPublisher::Classify(const Attempt& failed) const {
             if (!alert.empty()) {
                 return {MqttStartOutcome::CertificateRejected,
                         "the broker at " + where +
-                            " refused the TLS connection, so check the client certificate and "
-                            "key (TLS alert: " +
+                            " refused the TLS connection: check the client certificate and key "
+                            "(TLS alert: " +
                             alert + ")"};
+            }
+        }
+        // With TLS 1.3 the broker judges the client certificate after the handshake and
+        // closes the connection, often before its alert can be read.
+        for (const std::string& line : failed.traceLines) {
+            if (line.find(kTlsHandshakeDone) != std::string::npos) {
+                return {MqttStartOutcome::CertificateRejected,
+                        "the broker at " + where +
+                            " closed the TLS connection after the handshake, as it does when it "
+                            "refuses the client certificate: check the client certificate and "
+                            "key, or give one if the broker asks for it"};
             }
         }
     }
@@ -490,6 +509,9 @@ void PahoPublisher::PublishWhileConnected() {
         settledUpTo = acknowledged;
         rewindWanted = false;
         window = std::max(1u, options.maxInFlight);
+        if (brokerReceiveMaximum > 0) {
+            window = std::min<std::size_t>(window, brokerReceiveMaximum);
+        }
         for (const auto& entry : retained) {
             retainedToSend.insert(entry.first);
         }
@@ -767,8 +789,21 @@ void PahoPublisher::ConnectSucceeded(void* context, MQTTAsync_successData*) {
     static_cast<PahoPublisher*>(context)->OnConnectResult(true, 0, nullptr);
 }
 
-void PahoPublisher::ConnectSucceeded5(void* context, MQTTAsync_successData5*) {
-    static_cast<PahoPublisher*>(context)->OnConnectResult(true, 0, nullptr);
+// The broker's receive maximum bounds the window: Paho holds back what goes beyond it, and
+// has been seen to hold some of that back for good.
+void PahoPublisher::ConnectSucceeded5(void* context, MQTTAsync_successData5* data) {
+    auto* publisher = static_cast<PahoPublisher*>(context);
+    int receiveMaximum = 0;
+    if (data != nullptr &&
+        MQTTProperties_hasProperty(&data->properties, MQTTPROPERTY_CODE_RECEIVE_MAXIMUM)) {
+        receiveMaximum =
+            MQTTProperties_getNumericValue(&data->properties, MQTTPROPERTY_CODE_RECEIVE_MAXIMUM);
+    }
+    {
+        std::lock_guard guard(publisher->mutex);
+        publisher->brokerReceiveMaximum = static_cast<unsigned>(std::max(receiveMaximum, 0));
+    }
+    publisher->OnConnectResult(true, 0, nullptr);
 }
 
 void PahoPublisher::ConnectFailed(void* context, MQTTAsync_failureData* data) {
