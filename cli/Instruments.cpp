@@ -109,27 +109,29 @@ void ChooseFirstInstrument() {
     const auto available = std::count_if(
         devices.begin(), devices.end(),
         [](const UsbDeviceListing& device) { return device.access == UsbDeviceAccess::Available; });
-    if (available < 2) {
+    char firstPath[512] = {};
+    if (available < 2 ||
+        !driver->FindDevicePath(GUID_DEVINTERFACE_INSTRUMENT, firstPath, sizeof firstPath)) {
         return;
     }
-    std::optional<InstrumentListing> chosen;
+    // The one a search finds first is the window's, whatever order the listing has.
+    std::string chosen;
     std::string others;
     for (const InstrumentListing& instrument : ListInstruments()) {
         if (instrument.device.access != UsbDeviceAccess::Available) {
             continue;
         }
-        const std::string serial = instrument.serialNumber.value_or("unknown");
-        if (!chosen) {
-            chosen = instrument;
+        const std::string named = "S/N " + instrument.serialNumber.value_or("unknown") + " (" +
+                                  instrument.device.location + ")";
+        if (instrument.device.path == firstPath) {
+            chosen = named;
         } else {
-            others +=
-                (others.empty() ? "" : ", ") + serial + " (" + instrument.device.location + ")";
+            others += (others.empty() ? "" : ", ") + named;
         }
     }
-    InstallUsbDriver(ChooseUsbDevice(driver, chosen->device.path));
-    Console::Get().Warning(std::to_string(available) + " instruments are attached; using S/N " +
-                           chosen->serialNumber.value_or("unknown") + " (" +
-                           chosen->device.location + "), the first found; the others: " + others +
+    InstallUsbDriver(ChooseUsbDevice(driver, firstPath));
+    Console::Get().Warning(std::to_string(available) + " instruments are attached; using " +
+                           chosen + ", the first found; the others: " + others +
                            ". Choose one with --serial.");
 }
 

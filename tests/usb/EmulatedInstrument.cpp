@@ -269,10 +269,19 @@ struct EmulatedInstrument::Handler {
     std::size_t discarded = 0;
     std::size_t opens = 0;
     std::size_t productStringReads = 0;
+    // Off the bus: as the kernel does for a device that was pulled out, every request on a node
+    // still open fails with ENODEV.
+    bool gone = false;
     UMockdevIoctlBase* base;
 };
 
 gboolean EmulatedInstrument::Handler::Handle(UMockdevIoctlClient* client) {
+    {
+        const std::lock_guard lock(mutex);
+        if (gone) {
+            return Done(client, ENODEV);
+        }
+    }
     UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
     switch (umockdev_ioctl_client_get_request(client)) {
         case USBDEVFS_GET_CAPABILITIES:
@@ -592,9 +601,7 @@ EmulatedUsbBus::EmulatedUsbBus() : testbed(std::make_unique<Testbed>()) {}
 
 EmulatedUsbBus::~EmulatedUsbBus() {
     for (const auto& device : devices) {
-        if (device->plugged) {
-            umockdev_testbed_detach_ioctl(testbed->bed, device->DeviceNode().c_str(), nullptr);
-        }
+        umockdev_testbed_detach_ioctl(testbed->bed, device->DeviceNode().c_str(), nullptr);
     }
     devices.clear();
     g_object_unref(testbed->bed);
@@ -615,7 +622,13 @@ void EmulatedUsbBus::Vanish(EmulatedInstrument& device) {
     if (!device.plugged) {
         return;
     }
-    umockdev_testbed_detach_ioctl(testbed->bed, device.DeviceNode().c_str(), nullptr);
+    // The handler stays attached, answering ENODEV: detached, a request a program is waiting on
+    // at that moment would never be answered, and the program would hang where the kernel's
+    // would fail.
+    {
+        const std::lock_guard lock(device.handler->mutex);
+        device.handler->gone = true;
+    }
     umockdev_testbed_remove_device(testbed->bed, SyspathOf(device.port).c_str());
     device.plugged = false;
 }
@@ -630,11 +643,13 @@ EmulatedInstrument* EmulatedUsbBus::Plug(const EmulatedDeviceOptions& options, s
     const std::uint8_t address = nextAddress++;
     std::unique_ptr<EmulatedInstrument> device(new EmulatedInstrument(options, port, address));
     GError* error = nullptr;
+    // The node answers before the device is announced: a program that opens it the moment it
+    // appears must find someone there.
     const bool attached =
-        umockdev_testbed_add_from_string(
-            testbed->bed, SysfsDescription(options, port, address).c_str(), &error) &&
         umockdev_testbed_attach_ioctl(testbed->bed, device->DeviceNode().c_str(),
-                                      device->handler->base, &error);
+                                      device->handler->base, &error) &&
+        umockdev_testbed_add_from_string(
+            testbed->bed, SysfsDescription(options, port, address).c_str(), &error);
     if (!attached) {
         lastError = error != nullptr ? error->message : "umockdev refused the device";
         if (error != nullptr) {

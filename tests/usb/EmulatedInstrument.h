@@ -110,7 +110,8 @@ public:
     // Adds a device at the next free port of bus 1 (1, 2, ...) with the next unused address
     // (2, 3, ...). Null on failure, with the reason in LastError().
     EmulatedInstrument* Attach(const EmulatedDeviceOptions& options = {});
-    // Takes the device off the bus; the object stays, with what it observed.
+    // Takes the device off the bus; the object stays, with what it observed. A node that is
+    // still open fails every request from then on, as the kernel's does.
     void Unplug(EmulatedInstrument& device);
     // The same without the hotplug event: libusb still lists the device, but cannot open it.
     void Vanish(EmulatedInstrument& device);
