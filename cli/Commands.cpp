@@ -96,6 +96,55 @@ void AddGetArguments(CLI::App& get, ParsedCommandLine& parsed) {
     get.add_option("names", parsed.names, "The conditions to read (all without a name)");
 }
 
+const std::vector<std::string> kMqttProtocols = {"5", "3.1.1"};
+
+void AddPublishingOptions(CLI::App& measure, PublishingOptions& options) {
+    const char* group = "Publishing to an MQTT broker";
+    measure
+        .add_option("--mqtt", options.url,
+                    "Publish every sample to this broker: mqtt://[user@]host[:port][/prefix], "
+                    "mqtts:// for TLS; the prefix is qiro7/<serial number> without one. Without "
+                    "-o no sample goes to standard output")
+        ->type_name("URL")
+        ->group(group);
+    measure.add_option("--mqtt-user", options.userName, "The broker's user name")->group(group);
+    measure
+        .add_option("--mqtt-password-file", options.passwordFile,
+                    "The password, on the first line of this file (or in the environment "
+                    "variable QIRO7_MQTT_PASSWORD; never on the command line)")
+        ->type_name("FILE")
+        ->group(group);
+    measure
+        .add_option("--mqtt-ca", options.caFile,
+                    "mqtts: the CA certificates to verify the broker with (PEM)")
+        ->type_name("FILE")
+        ->group(group);
+    measure.add_option("--mqtt-cert", options.certificateFile, "mqtts: a client certificate")
+        ->type_name("FILE")
+        ->group(group);
+    measure.add_option("--mqtt-key", options.keyFile, "mqtts: the client certificate's key")
+        ->type_name("FILE")
+        ->group(group);
+    measure
+        .add_option("--mqtt-client-id", options.clientId,
+                    "The client id, the same at every start (qiro7-cli-<host>-<serial number>)")
+        ->group(group);
+    measure.add_option("--mqtt-protocol", options.protocol, "MQTT version: 5 or 3.1.1")
+        ->check(CLI::IsMember(kMqttProtocols))
+        ->group(group);
+    measure
+        .add_option("--spool", options.spoolFolder,
+                    "Where samples wait while the broker cannot be reached")
+        ->type_name("DIR")
+        ->group(group);
+    measure
+        .add_option("--spool-size", options.spoolSize,
+                    "The most the spool holds (500M, 2G; about a week at 10 Hz); the oldest go "
+                    "first when it is full")
+        ->type_name("SIZE")
+        ->group(group);
+}
+
 void AddMeasureOptions(CLI::App& measure, ParsedCommandLine& parsed) {
     MeasureOptions& options = parsed.measure;
     measure
@@ -131,6 +180,7 @@ void AddMeasureOptions(CLI::App& measure, ParsedCommandLine& parsed) {
                      "line)");
     measure.add_flag("--reconnect", options.reconnect,
                      "Do not end on a link fault: wait for the instrument and go on");
+    AddPublishingOptions(measure, options.publishing);
 }
 
 // The measure options CLI11 keeps as text, checked with messages that say what was wrong.
@@ -150,11 +200,11 @@ bool CheckMeasureValues(ParsedCommandLine& parsed, std::string& message) {
             return false;
         }
     }
-    if (parsed.count.empty()) {
+    if (parsed.count.empty() && !parsed.measure.durationSeconds) {
         message = "--count is required (or --duration)";
-        return parsed.measure.durationSeconds.has_value();
+        return false;
     }
-    const auto count = ParseWholeNumber(parsed.count, 0, 9999, reason);
+    const auto count = ParseWholeNumber(parsed.count.empty() ? "0" : parsed.count, 0, 9999, reason);
     if (!count) {
         message = "--count " + parsed.count + ": " + reason;
         return false;
@@ -164,7 +214,8 @@ bool CheckMeasureValues(ParsedCommandLine& parsed, std::string& message) {
         message = "--force and --append exclude each other";
         return false;
     }
-    return true;
+    return parsed.measure.publishing.url.empty() ||
+           SamplePublishing::Check(parsed.measure.publishing, message);
 }
 
 void AddCompletionArguments(CLI::App& completion, ParsedCommandLine& parsed) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/SamplePublishing.h"
+
 // Parses the command line, prepares the instrument (USB, the chosen serial number, or --demo)
 // and runs the subcommand; returns the process's exit status.
 int RunCommandLine(int argc, char** argv);
@@ -24,6 +26,7 @@ struct MeasureOptions {
     bool jsonSummary = false;  // the summary as JSON on standard error
     bool reconnect = false;
     std::string serialNumber;  // --serial: the instrument to wait for after a link fault
+    PublishingOptions publishing;
 };
 
 int ListCommand(bool json);

@@ -15,6 +15,7 @@
 #include "cli/RunOutput.h"
 #include "cli/RunProgress.h"
 #include "cli/RunRecorder.h"
+#include "cli/SamplePublishing.h"
 #include "cli/StatusTicker.h"
 #include "cli/StopSignals.h"
 #include "link/Instrument.h"
@@ -254,12 +255,15 @@ RunSettings SettingsFor(const MeasureOptions& options, const InstrumentInfo& inf
 // After a link fault with --reconnect: says so, waits for the instrument and reads it again.
 // False when a stop came first.
 bool ComeBack(const std::string& serialNumber, RunProgress& progress, RunRecorder& recorder,
-              InstrumentInfo& info) {
+              SamplePublishing* publishing, InstrumentInfo& info) {
     recorder.BeginInterruption(SteadyClock::now());
     Console::Get().Warning(MessageTime() + ": " + LoadResourceString(IDS_MEASUREMENT_FAILED) +
                            " The instrument is away or does not answer; waiting for it to come "
                            "back (Ctrl+C ends the run)");
     progress.EnterPhase(RunPhase::WaitingForInstrument);
+    if (publishing != nullptr) {
+        publishing->InstrumentAway();
+    }
     if (!WaitForInstrument(serialNumber, info)) {
         recorder.EndInterruption(SteadyClock::now());
         return false;
@@ -270,6 +274,80 @@ bool ComeBack(const std::string& serialNumber, RunProgress& progress, RunRecorde
     return true;
 }
 
+// The samples' output: a file or standard output, none when they only go to the broker. Null
+// with the exit status when it cannot be had.
+std::unique_ptr<RunOutput> OpenOutput(const MeasureOptions& options, int& status) {
+    status = ExitCode::kSuccess;
+    if (options.outputPath.empty() && !options.publishing.url.empty()) {
+        return nullptr;
+    }
+    const OutputRules rules{options.force, options.append, Console::Get().CanAsk()};
+    auto output = std::make_unique<RunOutput>(options.outputPath, rules, options.localTime);
+    if (std::string failure; !output->Open(std::chrono::system_clock::now(), failure)) {
+        Console::Get().Error(failure);
+        status = ExitCode::kOutputFailure;
+        return nullptr;
+    }
+    return output;
+}
+
+std::unique_ptr<RunProgress> StartProgress(const MeasureOptions& options,
+                                           const InstrumentInfo& info) {
+    const ProgressState initial = InitialProgress(options, info.conditions.averagingIndex);
+    const std::optional<SteadyClock::time_point> endsAt = initial.endsAt;
+    return std::make_unique<RunProgress>(initial, [endsAt] {
+        if (endsAt.has_value() && SteadyClock::now() >= *endsAt) {
+            RequestRunStop(StopReason::Duration);
+        }
+    });
+}
+
+struct RunEnding {
+    int result = MeasurementResult::kCompleted;
+    int startExchange = 0;
+};
+
+// The run in parts: with --reconnect a link fault ends a part, and the next begins once the
+// instrument is back.
+RunEnding RunParts(const MeasureOptions& options, InstrumentInfo& info, RunRecorder& recorder,
+                   RunProgress& progress, SamplePublishing* publishing) {
+    const auto sink = std::make_shared<CommandLineRunSink>(recorder, progress);
+    MeasurementRunner runner;
+    for (;;) {
+        if (publishing != nullptr) {
+            publishing->BeginRun(info);
+        }
+        runner.Start(SettingsFor(options, info, recorder.Summary().Count()), RunRecords{}, sink);
+        // A stop that came before the run set its flag is not lost.
+        if (RunStopReason() != StopReason::None) {
+            MeasurementRunner::RequestStop();
+        }
+        const RunEnding ending{runner.Wait(), runner.StartExchangeResult()};
+        if (!options.reconnect || !IsLinkFault(ending.result, ending.startExchange) ||
+            RunStopReason() != StopReason::None) {
+            return ending;
+        }
+        if (!ComeBack(options.serialNumber, progress, recorder, publishing, info)) {
+            return {};  // stopped while the instrument was away
+        }
+    }
+}
+
+// The summary record of a jsonl output, then the output closed: the close's failure, empty when
+// none.
+std::string CloseOutput(RunOutput* output, const RunRecorder& recorder, bool jsonLines,
+                        const std::string& summaryJson) {
+    if (output == nullptr) {
+        return {};
+    }
+    std::string failure;
+    if (jsonLines && recorder.Failure().empty()) {
+        output->Write(summaryJson, std::chrono::system_clock::now(), failure);
+    }
+    const std::string closed = output->Close();
+    return failure.empty() ? closed : failure;
+}
+
 }  // namespace
 
 int MeasureCommand(const MeasureOptions& options) {
@@ -277,11 +355,17 @@ int MeasureCommand(const MeasureOptions& options) {
     if (const std::optional<int> status = FirstInstrumentRead(options, info)) {
         return *status;
     }
-    const OutputRules rules{options.force, options.append, Console::Get().CanAsk()};
-    RunOutput output(options.outputPath, rules, options.localTime);
-    if (std::string failure; !output.Open(std::chrono::system_clock::now(), failure)) {
-        Console::Get().Error(failure);
-        return ExitCode::kOutputFailure;
+    int status = ExitCode::kSuccess;
+    std::unique_ptr<SamplePublishing> publishing;
+    if (!options.publishing.url.empty()) {
+        publishing = SamplePublishing::Start(options.publishing, info, status);
+        if (publishing == nullptr) {
+            return status;
+        }
+    }
+    const std::unique_ptr<RunOutput> output = OpenOutput(options, status);
+    if (status != ExitCode::kSuccess) {
+        return status;
     }
     const SampleLineOptions lineOptions{
         options.format == "jsonl" ? SampleFormat::JsonLines : SampleFormat::Csv,
@@ -289,48 +373,22 @@ int MeasureCommand(const MeasureOptions& options) {
 
     InstallStopSignals();
     const auto started = SteadyClock::now();
-    const ProgressState initial = InitialProgress(options, info.conditions.averagingIndex);
-    const std::optional<SteadyClock::time_point> endsAt = initial.endsAt;
-    auto progress = std::make_unique<RunProgress>(initial, [endsAt] {
-        if (endsAt.has_value() && SteadyClock::now() >= *endsAt) {
-            RequestRunStop(StopReason::Duration);
-        }
-    });
-    RunRecorder recorder(output, lineOptions, progress.get());
-    const auto sink = std::make_shared<CommandLineRunSink>(recorder, *progress);
-    MeasurementRunner runner;
-    int result = MeasurementResult::kCompleted;
-    for (;;) {
-        runner.Start(SettingsFor(options, info, recorder.Summary().Count()), RunRecords{}, sink);
-        // A stop that came before the run set its flag is not lost.
-        if (RunStopReason() != StopReason::None) {
-            MeasurementRunner::RequestStop();
-        }
-        result = runner.Wait();
-        if (!options.reconnect || !IsLinkFault(result, runner.StartExchangeResult()) ||
-            RunStopReason() != StopReason::None) {
-            break;
-        }
-        if (!ComeBack(options.serialNumber, *progress, recorder, info)) {
-            result = MeasurementResult::kCompleted;  // stopped while the instrument was away
-            break;
-        }
-    }
+    std::unique_ptr<RunProgress> progress = StartProgress(options, info);
+    RunRecorder recorder(output.get(), lineOptions, progress.get(), publishing.get());
+    const RunEnding ending = RunParts(options, info, recorder, *progress, publishing.get());
     const double seconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
     progress.reset();
-    int status = RunExitCode(result, runner.StartExchangeResult());
+    status = RunExitCode(ending.result, ending.startExchange);
     if (status == ExitCode::kSuccess) {
         TellCompletion();
     }
-    const RunReport report =
-        ReportOf(recorder, seconds, EndOf(result, runner.StartExchangeResult()));
-    const std::string summaryJson = JsonLine(SummaryDocument(report));
-    std::string closeFailure;
-    if (lineOptions.format == SampleFormat::JsonLines && recorder.Failure().empty()) {
-        output.Write(summaryJson, std::chrono::system_clock::now(), closeFailure);
-    }
-    const std::string closed = output.Close();
-    status = OutputExitCode(status, recorder, closeFailure.empty() ? closed : closeFailure);
+    const std::string summaryJson = JsonLine(
+        SummaryDocument(ReportOf(recorder, seconds, EndOf(ending.result, ending.startExchange))));
+    status =
+        OutputExitCode(status, recorder,
+                       CloseOutput(output.get(), recorder,
+                                   lineOptions.format == SampleFormat::JsonLines, summaryJson));
+    const std::string published = publishing != nullptr ? publishing->Finish() : "";
     // Nobody reads any more: end as quietly as a reader that stopped listening expects.
     if (status == ExitCode::kReaderGone) {
         return status;
@@ -339,7 +397,7 @@ int MeasureCommand(const MeasureOptions& options) {
         Console::Get().Report(summaryJson, true);
     } else {
         Console::Get().Report(SummaryText(recorder, seconds) +
-                              (options.reconnect ? InterruptionsText(recorder) : ""));
+                              (options.reconnect ? InterruptionsText(recorder) : "") + published);
     }
     return status;
 }

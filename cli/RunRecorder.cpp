@@ -1,11 +1,15 @@
 #include "cli/RunRecorder.h"
 
 #include "cli/RunProgress.h"
+#include "cli/SamplePublishing.h"
 #include "cli/StopSignals.h"
 
-RunRecorder::RunRecorder(RunOutput& runOutput, const SampleLineOptions& options,
-                         RunProgress* runProgress)
-    : output(runOutput), lineOptions(options), progress(runProgress) {}
+RunRecorder::RunRecorder(RunOutput* runOutput, const SampleLineOptions& options,
+                         RunProgress* runProgress, SamplePublishing* samplePublishing)
+    : output(runOutput),
+      lineOptions(options),
+      progress(runProgress),
+      publishing(samplePublishing) {}
 
 void RunRecorder::Record(const MeasurementSample& sample) {
     const auto arrival = std::chrono::system_clock::now();
@@ -20,10 +24,14 @@ void RunRecorder::Record(const MeasurementSample& sample) {
         return;
     }
     std::string reason;
-    const WriteOutcome outcome =
-        output.Write(SampleLine(sample, lineOptions, arrival), arrival, reason);
+    WriteOutcome outcome = WriteOutcome::Written;
+    if (publishing != nullptr && !publishing->Publish(sample, arrival, reason)) {
+        outcome = WriteOutcome::Failed;
+    } else if (output != nullptr) {
+        outcome = output->Write(SampleLine(sample, lineOptions, arrival), arrival, reason);
+        written += outcome == WriteOutcome::Written ? 1 : 0;
+    }
     if (outcome == WriteOutcome::Written) {
-        ++written;
         return;
     }
     failed = true;

@@ -1,7 +1,8 @@
-// The command line's side of a measurement run: each accepted reading is written to the output
-// at once, counted into the summary and shown on the status line. The first write that fails
-// asks the run to stop as Stop does, so no sample is accepted that cannot be kept: a reader that
-// went away quietly (ReaderGone), any other failure with its reason (OutputFailed).
+// The command line's side of a measurement run: each accepted reading is put into the MQTT spool
+// (with --mqtt) and written to the output at once, counted into the summary and shown on the
+// status line. The first write that fails asks the run to stop as Stop does, so no sample is
+// accepted that cannot be kept: a reader that went away quietly (ReaderGone), any other failure
+// with its reason (OutputFailed).
 // Threads: Record on the measurement worker; the rest once the run has ended.
 #pragma once
 
@@ -15,17 +16,19 @@
 #include "cli/SampleOutput.h"
 
 class RunProgress;
+class SamplePublishing;
 
 class RunRecorder {
 public:
-    // progress may be null.
-    RunRecorder(RunOutput& output, const SampleLineOptions& options, RunProgress* progress);
+    // output, progress and publishing may each be null (--mqtt without a file: no output).
+    RunRecorder(RunOutput* output, const SampleLineOptions& options, RunProgress* progress,
+                SamplePublishing* publishing);
 
     void Record(const MeasurementSample& sample);
 
     const RunSummary& Summary() const { return summary; }
     std::size_t Written() const { return written; }
-    std::size_t NotWritten() const { return summary.Count() - written; }
+    std::size_t NotWritten() const { return output != nullptr ? summary.Count() - written : 0; }
     // The first failed write's message (file and reason); empty when none failed.
     const std::string& Failure() const { return failure; }
 
@@ -38,9 +41,10 @@ public:
     double SecondsWithoutReadings() const { return secondsWithoutReadings; }
 
 private:
-    RunOutput& output;
+    RunOutput* output;
     SampleLineOptions lineOptions;
     RunProgress* progress;
+    SamplePublishing* publishing;
     RunSummary summary;
     std::size_t written = 0;
     bool failed = false;

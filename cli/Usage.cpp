@@ -77,6 +77,21 @@ std::optional<double> ParseDuration(const std::string& text, std::string& reason
     return seconds;
 }
 
+std::optional<std::uint64_t> ParseByteSize(const std::string& text, std::string& reason) {
+    reason = "not a size (a whole number of bytes, or with K, M or G: 500M, 2G)";
+    const char unit = text.empty() ? '\0' : text.back();
+    const int shift = unit == 'G' ? 30 : unit == 'M' ? 20 : unit == 'K' ? 10 : 0;
+    const std::string number = shift > 0 ? text.substr(0, text.size() - 1) : text;
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (!AllDigits(number) || error != std::errc() || end != number.data() + number.size() ||
+        value == 0 || value > (UINT64_MAX >> shift)) {
+        return std::nullopt;
+    }
+    reason.clear();
+    return value << shift;
+}
+
 std::optional<std::string> NearestName(const std::string& typed,
                                        const std::vector<std::string>& candidates) {
     std::optional<std::string> nearest;
