@@ -128,6 +128,7 @@ public:
 
     TestBroker broker;
     std::string folder;
+    std::string probeOutput;
 };
 
 struct OutageCase {
@@ -208,6 +209,56 @@ TEST_F(CliMqtt, EverySampleWrittenArrivesWhateverTheBrokerDoes) {
         }
         ExpectEverySampleDelivered(subscriber, c.repeatsAllowed);
     }
+}
+
+// The README's consumer, run as a user would run it: every sample of the run once, as written.
+TEST_F(CliMqtt, TheReadmesConsumerWritesEverySampleOnce) {
+    const std::string python = "/usr/bin/python3";
+    if (RunCommand({python, "-c", "import paho.mqtt.client"}, CurrentEnvironment(), probeOutput,
+                   10000ms) != 0) {
+        GTEST_SKIP() << "Debian's python3-paho-mqtt is not installed";
+    }
+    ASSERT_TRUE(broker.Start());
+    const std::string consumed = folder + "/consumed.csv";
+    ChildProcess consumer;
+    ASSERT_TRUE(
+        consumer.Start({python, QIRO7_CONSUMER, "127.0.0.1", std::to_string(broker.PlainPort()),
+                        kPrefix, consumed, "--count", "301"},
+                       CurrentEnvironment(), folder + "/consumer.log"));
+    // A sample of a run of its own tells when the consumer listens.
+    const std::string probe =
+        R"({"runId":"probe","sequence":1,"time":"probe","serialNumber":"probe",)"
+        R"("irradiance":{"text":"p"},"integralIrradiance":{"text":"p"},)"
+        R"("peakIrradiance":{"text":"p"}})";
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            RunCommand(
+                {"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.PlainPort()), "-q",
+                 "1", "-t", std::string(kPrefix) + "/sample", "-m", probe},
+                CurrentEnvironment(), probeOutput, 5000ms);
+            return std::ifstream(consumed).peek() != EOF;
+        },
+        kCommandLimit));
+    EXPECT_EQ(Run(Measure(broker, {"--demo-fast-clock", "--count", "300"})), 0) << Errors();
+    EXPECT_TRUE(WaitUntil([&] { return !consumer.Running(); }, kCommandLimit));
+    std::set<SampleKey> fromBroker;
+    std::size_t lines = 0;
+    std::ifstream file(consumed);
+    for (std::string line; std::getline(file, line);) {
+        std::vector<std::string> fields;
+        std::stringstream text(line.substr(0, line.find('\r')));
+        for (std::string field; std::getline(text, field, ',');) {
+            fields.push_back(field);
+        }
+        ASSERT_EQ(fields.size(), 7u) << line;
+        if (fields[2] != "probe") {
+            ++lines;
+            fromBroker.emplace(fields[0], fields[4], fields[5], fields[6]);
+        }
+    }
+    const std::vector<SampleKey> written = CsvSamples(Csv());
+    EXPECT_EQ(lines, written.size());
+    EXPECT_EQ(fromBroker, std::set<SampleKey>(written.begin(), written.end()));
 }
 
 // Faults a person must fix end the command before the run begins, and nothing is published.
