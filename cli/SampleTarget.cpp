@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "measure/CsvFile.h"
 #include "res/StringTable.h"
 
 namespace {
@@ -32,20 +33,9 @@ std::error_code LastError() {
 
 #ifdef _WIN32
 
-std::wstring WideOf(const std::string& utf8) {
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    if (length > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                            length);
-    }
-    return wide;
-}
-
 PathKind KindOf(const std::string& path) {
     struct _stat64 status {};
-    if (_wstat64(WideOf(path).c_str(), &status) != 0) {
+    if (_wstat64(csv_platform::WidePath(path).c_str(), &status) != 0) {
         return PathKind::Missing;
     }
     return (status.st_mode & _S_IFMT) == _S_IFREG ? PathKind::Regular : PathKind::Other;
@@ -57,8 +47,8 @@ bool IsStandardOutputFile(const std::string&) {
 
 int OpenPath(const std::string& path, int flags) {
     int descriptor = -1;
-    _wsopen_s(&descriptor, WideOf(path).c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYWR,
-              _S_IREAD | _S_IWRITE);
+    _wsopen_s(&descriptor, csv_platform::WidePath(path).c_str(), flags | _O_BINARY | _O_NOINHERIT,
+              _SH_DENYWR, _S_IREAD | _S_IWRITE);
     return descriptor;
 }
 

@@ -62,4 +62,8 @@ std::error_code DeleteFileOnly(const std::string& path);
 namespace csv_platform {
 // Opens path as CsvFile describes; null with the platform's code on failure.
 std::FILE* OpenForAppending(const std::string& path, std::error_code& error);
+#ifdef _WIN32
+// The UTF-8 path as Windows' wide-character calls take it.
+std::wstring WidePath(const std::string& utf8);
+#endif
 }  // namespace csv_platform

@@ -9,9 +9,9 @@
 
 #include "measure/CsvFile.h"
 
-namespace {
+namespace csv_platform {
 
-std::wstring WideOf(const std::string& utf8) {
+std::wstring WidePath(const std::string& utf8) {
     const int length =
         MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
@@ -22,13 +22,9 @@ std::wstring WideOf(const std::string& utf8) {
     return wide;
 }
 
-}  // namespace
-
-namespace csv_platform {
-
 std::FILE* OpenForAppending(const std::string& path, std::error_code& error) {
     _doserrno = 0;
-    std::FILE* file = _wfsopen(WideOf(path).c_str(), L"ab", _SH_DENYRW);
+    std::FILE* file = _wfsopen(WidePath(path).c_str(), L"ab", _SH_DENYRW);
     if (file == nullptr) {
         // The system's own code when the open reached the system, else the runtime's.
         error = _doserrno != 0
@@ -41,7 +37,7 @@ std::FILE* OpenForAppending(const std::string& path, std::error_code& error) {
 }  // namespace csv_platform
 
 std::error_code DeleteFileOnly(const std::string& path) {
-    if (!DeleteFileW(WideOf(path).c_str())) {
+    if (!DeleteFileW(csv_platform::WidePath(path).c_str())) {
         return std::error_code(static_cast<int>(GetLastError()), std::system_category());
     }
     return {};
