@@ -16,7 +16,7 @@ build_dir="${QIRO7_WIN_BUILD_DIR:-$root/build-win}"
 suite_timeout_s=300
 
 source "$root/tools/lib/packages.sh"
-packages=(cmake ninja-build googletest libcli11-dev g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
+packages=(cmake ninja-build googletest libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
           fonts-dejavu-core xvfb xauth xdotool xclip imagemagick unzip)
 
 build() {
