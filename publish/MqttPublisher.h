@@ -29,7 +29,7 @@ enum class MqttProtocol { V5, V311 };
 struct MqttPublisherOptions {
     BrokerUrl broker;
     std::string topicPrefix;  // the prefix in use (the URL's, or the caller's default)
-    std::string clientId;     // the same across restarts, so the broker keeps the session
+    std::string clientId;     // the same across restarts: one connection per id at a broker
     std::string password;     // empty: none; never from the command line's arguments
     // mqtts only: the CA certificates to verify the broker with (empty: the system's), and an
     // optional client certificate and its key (PEM files).
@@ -38,7 +38,6 @@ struct MqttPublisherOptions {
     std::string keyFile;
     MqttProtocol protocol = MqttProtocol::V5;
     std::chrono::seconds keepAlive{30};
-    std::chrono::seconds sessionExpiry{7 * 24 * 3600};  // MQTT 5: how long the broker keeps it
     std::chrono::milliseconds retryMin{1000};
     std::chrono::milliseconds retryMax{30000};
     std::chrono::seconds connectTimeout{10};  // of each attempt after Start's

@@ -191,7 +191,6 @@ private:
     const std::string statusTopic;
     const bool v5;
     MQTTAsync client = nullptr;
-    MQTTProperties connectProperties = MQTTProperties_initializer;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -260,7 +259,6 @@ PahoPublisher::~PahoPublisher() {
     for (Delivery* delivery : deliveries) {
         delete delivery;
     }
-    MQTTProperties_free(&connectProperties);
 }
 
 void PahoPublisher::NoteTrace(enum MQTTASYNC_TRACE_LEVELS level, const std::string& line) {
@@ -300,10 +298,6 @@ bool PahoPublisher::CreateClient(MqttStartResult& failure) {
     MQTTAsync_setCallbacks(client, this, &ConnectionLost, &MessageArrived, nullptr);
     if (v5) {
         MQTTAsync_setDisconnected(client, this, &Disconnected5);
-        MQTTProperty expiry{};
-        expiry.identifier = MQTTPROPERTY_CODE_SESSION_EXPIRY_INTERVAL;
-        expiry.value.integer4 = static_cast<unsigned>(options.sessionExpiry.count());
-        MQTTProperties_add(&connectProperties, &expiry);
     }
     return true;
 }
@@ -353,14 +347,16 @@ MqttStartResult PahoPublisher::ConnectOnce(milliseconds timeout) {
     ssl.ssl_error_context = this;
 
     MQTTAsync_connectOptions connect = MQTTAsync_connectOptions_initializer;
+    // A clean session at every connection: the spool is the session. In a resumed one Paho
+    // sends again what it had in flight, beside the spool's own repeat of it; mosquitto has
+    // been seen to end such sessions with "Protocol error", again after every reconnect.
     if (v5) {
         connect = MQTTAsync_connectOptions_initializer5;
-        connect.cleanstart = 0;
-        connect.connectProperties = &connectProperties;
+        connect.cleanstart = 1;
         connect.onSuccess5 = &ConnectSucceeded5;
         connect.onFailure5 = &ConnectFailed5;
     } else {
-        connect.cleansession = 0;
+        connect.cleansession = 1;
         connect.MQTTVersion = MQTTVERSION_3_1_1;
         connect.onSuccess = &ConnectSucceeded;
         connect.onFailure = &ConnectFailed;
@@ -510,7 +506,10 @@ void PahoPublisher::PublishWhileConnected() {
         rewindWanted = false;
         window = std::max(1u, options.maxInFlight);
         if (brokerReceiveMaximum > 0) {
-            window = std::min<std::size_t>(window, brokerReceiveMaximum);
+            // Room for the retained messages and the closing status besides the records.
+            const std::size_t others = retained.size() + 1;
+            window = std::min<std::size_t>(
+                window, brokerReceiveMaximum > others ? brokerReceiveMaximum - others : 1);
         }
         for (const auto& entry : retained) {
             retainedToSend.insert(entry.first);

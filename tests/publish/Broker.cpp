@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -341,7 +342,7 @@ TestSubscriber::TestSubscriber(const TestBroker& brokerToUse, const std::string&
                                         "-i",
                                         clientId,
                                         "-F",
-                                        "%r %t %p"};
+                                        "%r %U %t %p"};
     if (broker.Tls()) {
         command.insert(command.end(), {"-u", TestBroker::kUser, "-P", TestBroker::kPassword});
     }
@@ -391,15 +392,20 @@ std::vector<ReceivedMessage> TestSubscriber::Messages() const {
     std::vector<ReceivedMessage> messages;
     std::stringstream lines(ReadFile(outputFile));
     std::string line;
-    while (std::getline(lines, line)) {
-        const std::size_t topicStart = line.find(' ');
+    // A last line without its end is still being written: it is left for the next look.
+    while (std::getline(lines, line) && !lines.eof()) {
+        // "RETAINED ARRIVAL TOPIC PAYLOAD"
+        const std::size_t arrivalStart = line.find(' ');
+        const std::size_t topicStart =
+            arrivalStart == std::string::npos ? arrivalStart : line.find(' ', arrivalStart + 1);
         const std::size_t payloadStart =
             topicStart == std::string::npos ? topicStart : line.find(' ', topicStart + 1);
         if (payloadStart == std::string::npos) {
             continue;  // a line of mosquitto_sub's own, not a message
         }
         ReceivedMessage message;
-        message.retained = line.compare(0, topicStart, "1") == 0;
+        message.retained = line.compare(0, arrivalStart, "1") == 0;
+        message.arrival = std::strtod(line.c_str() + arrivalStart + 1, nullptr);
         message.topic = line.substr(topicStart + 1, payloadStart - topicStart - 1);
         message.payload = line.substr(payloadStart + 1);
         if (message.topic != probeTopic) {

@@ -78,6 +78,7 @@ private:
 // One message as mosquitto_sub received it.
 struct ReceivedMessage {
     bool retained = false;
+    double arrival = 0;  // when mosquitto_sub had it: seconds since 1970 (system clock)
     std::string topic;
     std::string payload;
 };
