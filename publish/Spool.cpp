@@ -554,7 +554,7 @@ void Spool::PersistAcknowledged(std::uint64_t id) {
                          std::fflush(file) == 0 && !spool_platform::SyncFile(file);
     std::fclose(file);
     if (written &&
-        !spool_platform::ReplaceFile(path / kAcknowledgedNewFile, path / kAcknowledgedFile)) {
+        !spool_platform::RenameOver(path / kAcknowledgedNewFile, path / kAcknowledgedFile)) {
         persistedAcknowledgedId = id;
     }
 }

@@ -36,5 +36,5 @@ std::error_code SyncFile(std::FILE* file);
 // Cuts the open file to size bytes.
 std::error_code TruncateFile(std::FILE* file, std::uint64_t size);
 // Replaces to with from in one step.
-std::error_code ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+std::error_code RenameOver(const std::filesystem::path& from, const std::filesystem::path& to);
 }  // namespace spool_platform

@@ -63,7 +63,7 @@ std::error_code TruncateFile(std::FILE* file, std::uint64_t size) {
     return {};
 }
 
-std::error_code ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+std::error_code RenameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         return LastError();
     }

@@ -16,16 +16,24 @@ build_dir="${QIRO7_WIN_BUILD_DIR:-$root/build-win}"
 suite_timeout_s=300
 
 source "$root/tools/lib/packages.sh"
-packages=(cmake ninja-build googletest libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
+packages=(cmake ninja-build googletest libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix
+          libz-mingw-w64-dev wine wine64 fonts-wine
           fonts-dejavu-core xvfb xauth xdotool xclip imagemagick unzip)
 
 build() {
-    local qt_dir
+    local qt_dir paho_dir paho_args=()
     qt_dir="$(bash "$root/tools/build-qt-windows.sh" | tail -n 1)"
+    # Without Paho for Windows the programs build all the same, and qiro7-cli.exe refuses to
+    # publish to MQTT brokers, saying why.
+    if paho_dir="$(bash "$root/tools/build-paho-windows.sh" | tail -n 1)" && [ -n "$paho_dir" ]; then
+        paho_args=(-DQIRO7_PAHO_WINDOWS_DIR="$paho_dir")
+    else
+        echo "Paho for Windows could not be built: the Windows programs have no MQTT client"
+    fi
     cmake -S "$root" -B "$build_dir" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64-posix.cmake" \
         -DCMAKE_BUILD_TYPE="${QIRO7_BUILD_TYPE:-Release}" \
-        -DQIRO7_QT_WINDOWS_DIR="$qt_dir" \
+        -DQIRO7_QT_WINDOWS_DIR="$qt_dir" "${paho_args[@]}" \
         -DQIRO7_WERROR=ON ${QIRO7_CMAKE_ARGS:-}
     cmake --build "$build_dir" --parallel "$(nproc)"
 }
