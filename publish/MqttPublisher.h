@@ -6,6 +6,8 @@
 // confirmation acknowledges in the spool over the contiguous delivered prefix. After a lost
 // connection it reconnects by itself (back-off from retryMin doubling to retryMax) and
 // publishes again from the first unacknowledged record, so repeats come only after a reconnect.
+// Every connection starts a clean session: the spool, not the broker, holds what is undelivered.
+// In flight at most maxInFlight records, and fewer than the broker's receive maximum (MQTT 5).
 // The broker publishes `<prefix>/status` = "offline" (retained) when the connection dies without
 // Close; Close publishes the same itself.
 //

@@ -1,6 +1,7 @@
 // MqttPublisher over Eclipse Paho's asynchronous C client, its own persistence off: the spool
 // is the only store of records. Paho's threads run its callbacks; they only record results
-// under the mutex and wake the publisher's thread, which makes every Paho call after Start.
+// under the mutex and wake the publisher's thread, which makes every Paho call between Start
+// and Close. No Paho call is made with the mutex held.
 #include <MQTTAsync.h>
 
 #ifdef _WIN32
@@ -36,10 +37,10 @@ constexpr milliseconds kIdleWait{100};
 constexpr milliseconds kStatusWait{2000};
 constexpr int kDisconnectTimeoutMs = 1000;
 constexpr const char* kOfflinePayload = "offline";
-constexpr int kPubackPacket = 4;
+constexpr int kPubackPacket = 4;  // MQTT's packet type number
 constexpr int kRetainedRoom = 1000;
-constexpr const char* kTlsHandshakeDone =
-    "SSL negotiation finished successfully";  // MQTT's packet type number
+// Paho's trace line for a TLS handshake that completed (the broker's certificate verified).
+constexpr const char* kTlsHandshakeDone = "SSL negotiation finished successfully";
 
 bool IsLoginRefusal(int connackCode, MqttProtocol protocol) {
     if (protocol == MqttProtocol::V311) {
@@ -90,8 +91,8 @@ std::string WithoutTimestamp(const std::string& line) {
     return second == std::string::npos ? line : line.substr(second + 1);
 }
 
-// True with the resolver's reason when the name of host is unknown. A resolver that cannot be asked
-// (no network) is no verdict on the name.
+// True with the resolver's reason when the name of host is unknown. A resolver that cannot be
+// asked (no network) is no verdict on the name.
 bool NameIsUnknown(const std::string& host, std::string& reason) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
