@@ -152,16 +152,16 @@ void Console::SetStatus(std::string_view text) {
     }
     const std::size_t width = TerminalWidth();
     const std::string_view shown = text.substr(0, width > 1 ? width - 1 : 0);
+    const std::lock_guard lock(mutex);
+    if (statusLength > 0 && statusOnScreen == shown) {
+        return;
+    }
     std::string line = "\r";
     line.append(shown);
     if (plainTerminal) {
         line.append(statusLength > shown.size() ? statusLength - shown.size() : 0, ' ');
     } else {
         line += "\x1b[K";
-    }
-    const std::lock_guard lock(mutex);
-    if (statusLength > 0 && statusOnScreen == shown) {
-        return;
     }
     std::error_code ignored;
     WriteAll(2, line, ignored);
