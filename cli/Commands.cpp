@@ -442,6 +442,35 @@ int WithOutputChecked(int status) {
     return status == ExitCode::kSuccess ? ExitCode::kOutputFailure : status;
 }
 
+// The long options a command takes, the program's own among them.
+std::vector<std::string> OptionNamesOf(const CLI::App& command) {
+    std::vector<std::string> names;
+    for (const CLI::App* app = &command; app != nullptr; app = app->get_parent()) {
+        for (const CLI::Option* option : app->get_options()) {
+            for (const std::string& name : option->get_lnames()) {
+                names.push_back("--" + name);
+            }
+        }
+    }
+    return names;
+}
+
+// A word no option or command took, named with the nearest option of the command given.
+int UnknownWord(const CLI::App& app, const std::string& word) {
+    const CLI::App* command = &app;
+    for (const Subcommand& subcommand : kSubcommands) {
+        command =
+            app.got_subcommand(subcommand.name) ? app.get_subcommand(subcommand.name) : command;
+    }
+    const std::string where = command == &app ? "" : " of " + command->get_name();
+    if (word.starts_with("-")) {
+        const std::string name = word.substr(0, word.find('='));
+        return UsageError("there is no option " + name + where +
+                          Suggestion(name, OptionNamesOf(*command)));
+    }
+    return UsageError("there is no argument " + word + where);
+}
+
 int RunParsed(CLI::App& app, ParsedCommandLine& parsed) {
     const std::vector<std::string> extras = app.remaining();
     const Subcommand* chosen = nullptr;
@@ -454,8 +483,7 @@ int RunParsed(CLI::App& app, ParsedCommandLine& parsed) {
         return UnrecognisedCommand(extras);
     }
     if (!extras.empty()) {
-        return UsageError("there is no option or argument " + extras.front() + " of " +
-                          chosen->name);
+        return UnknownWord(app, extras.front());
     }
     if (std::string message; chosen->check != nullptr && !chosen->check(parsed, message)) {
         return UsageError(message);
@@ -481,6 +509,12 @@ int RunCommandLine(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        // A mistyped option is the cause of what else is missing: name it first.
+        if (const std::vector<std::string> extras = app.remaining();
+            !extras.empty() && extras.front().starts_with("-") &&
+            error.get_exit_code() != static_cast<int>(CLI::ExitCodes::Success)) {
+            return UnknownWord(app, extras.front());
+        }
         return WithOutputChecked(WriteCliOutput(app, error));
     }
     const GlobalOptions& global = parsed.global;
