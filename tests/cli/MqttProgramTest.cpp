@@ -261,8 +261,9 @@ TEST_F(CliMqtt, TheReadmesConsumerWritesEverySampleOnce) {
     EXPECT_EQ(fromBroker, std::set<SampleKey>(written.begin(), written.end()));
 }
 
-// Faults a person must fix end the command before the run begins, and nothing is published.
-TEST_F(CliMqtt, ALoginOrCertificateTheBrokerRefusesStopsBeforeTheRun) {
+// Over TLS with a password: faults a person must fix end the command before the run begins and
+// nothing is published; with the right login and CA every sample arrives.
+TEST_F(CliMqtt, OverTlsALoginOrCertificateTheBrokerRefusesStopsBeforeTheRun) {
     TestBroker secure(TestBroker::Kind::Tls);
     ASSERT_TRUE(secure.Start());
     TestSubscriber subscriber(secure, std::string(kPrefix) + "/#", "watcher");
@@ -293,6 +294,14 @@ TEST_F(CliMqtt, ALoginOrCertificateTheBrokerRefusesStopsBeforeTheRun) {
     for (const ReceivedMessage& message : subscriber.Messages()) {
         EXPECT_EQ(message.topic.find(kPrefix), std::string::npos) << message.topic;
     }
+
+    std::ofstream(password) << TestBroker::kPassword << "\n";
+    EXPECT_EQ(Run(Measure(secure, {"--demo-fast-clock", "--count", "5", "--mqtt-password-file",
+                                   password, "--mqtt-ca", secure.CaFile(), "--mqtt-cert",
+                                   secure.ClientCertificate(), "--mqtt-key", secure.ClientKey()})),
+              0)
+        << Errors();
+    ExpectEverySampleDelivered(subscriber, false);
 }
 
 }  // namespace
