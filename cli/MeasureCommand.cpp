@@ -203,23 +203,31 @@ std::string InterruptionsText(const RunRecorder& recorder) {
            FixedPointText(recorder.SecondsWithoutReadings(), 3) + " s\n";
 }
 
-ProgressState InitialProgress(const MeasureOptions& options, int averagingIndex) {
+// When --duration ends the command that began at `start`.
+std::optional<SteadyClock::time_point> DurationEnd(const MeasureOptions& options,
+                                                   SteadyClock::time_point start) {
+    if (!options.durationSeconds.has_value()) {
+        return std::nullopt;
+    }
+    return start + std::chrono::duration_cast<SteadyClock::duration>(
+                       std::chrono::duration<double>(*options.durationSeconds));
+}
+
+ProgressState InitialProgress(const MeasureOptions& options, int averagingIndex,
+                              SteadyClock::time_point start) {
     ProgressState state;
     state.countLimit = static_cast<std::size_t>(options.count);
     state.everyReading = options.intervalSeconds == 0;
     state.sampleSpacingSeconds =
         options.intervalSeconds > 0 ? options.intervalSeconds : (averagingIndex + 1) * 0.1;
-    if (options.durationSeconds.has_value()) {
-        state.endsAt =
-            SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
-                                     std::chrono::duration<double>(*options.durationSeconds));
-    }
+    state.endsAt = DurationEnd(options, start);
     return state;
 }
 
 // The first Connect read; with --reconnect an instrument that is not there yet is waited for.
 // Nullopt when the run can start, else the exit status (0 after a stop while waiting).
-std::optional<int> FirstInstrumentRead(const MeasureOptions& options, InstrumentInfo& info) {
+std::optional<int> FirstInstrumentRead(const MeasureOptions& options, SteadyClock::time_point start,
+                                       InstrumentInfo& info) {
     const int read = ReadInstrument(info);
     if (read == ExitCode::kSuccess) {
         return std::nullopt;
@@ -229,9 +237,14 @@ std::optional<int> FirstInstrumentRead(const MeasureOptions& options, Instrument
     }
     InstallStopSignals();
     Console::Get().Warning(MessageTime() + ": waiting for the instrument (Ctrl+C ends the wait)");
-    const StatusTicker status([since = SteadyClock::now()] {
+    // --duration counts from the command's start, also while the instrument is awaited.
+    const StatusTicker status([start, endsAt = DurationEnd(options, start)] {
+        const auto now = SteadyClock::now();
+        if (endsAt.has_value() && now >= *endsAt) {
+            RequestRunStop(StopReason::Duration);
+        }
         return "waiting for the instrument, " +
-               DurationText(std::chrono::duration<double>(SteadyClock::now() - since).count());
+               DurationText(std::chrono::duration<double>(now - start).count());
     });
     if (WaitForInstrument(options.serialNumber, info)) {
         return std::nullopt;
@@ -292,8 +305,9 @@ std::unique_ptr<RunOutput> OpenOutput(const MeasureOptions& options, int& status
 }
 
 std::unique_ptr<RunProgress> StartProgress(const MeasureOptions& options,
-                                           const InstrumentInfo& info) {
-    const ProgressState initial = InitialProgress(options, info.conditions.averagingIndex);
+                                           const InstrumentInfo& info,
+                                           SteadyClock::time_point start) {
+    const ProgressState initial = InitialProgress(options, info.conditions.averagingIndex, start);
     const std::optional<SteadyClock::time_point> endsAt = initial.endsAt;
     return std::make_unique<RunProgress>(initial, [endsAt] {
         if (endsAt.has_value() && SteadyClock::now() >= *endsAt) {
@@ -352,7 +366,8 @@ std::string CloseOutput(RunOutput* output, const RunRecorder& recorder, bool jso
 
 int MeasureCommand(const MeasureOptions& options) {
     InstrumentInfo info;
-    if (const std::optional<int> status = FirstInstrumentRead(options, info)) {
+    const auto commandStart = SteadyClock::now();
+    if (const std::optional<int> status = FirstInstrumentRead(options, commandStart, info)) {
         return *status;
     }
     int status = ExitCode::kSuccess;
@@ -373,7 +388,7 @@ int MeasureCommand(const MeasureOptions& options) {
 
     InstallStopSignals();
     const auto started = SteadyClock::now();
-    std::unique_ptr<RunProgress> progress = StartProgress(options, info);
+    std::unique_ptr<RunProgress> progress = StartProgress(options, info, commandStart);
     RunRecorder recorder(output.get(), lineOptions, progress.get(), publishing.get());
     const RunEnding ending = RunParts(options, info, recorder, *progress, publishing.get());
     const double seconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
