@@ -4,16 +4,18 @@
 //
 // Records are published with QoS 1, many in flight, never reordered; each delivery
 // confirmation acknowledges in the spool over the contiguous delivered prefix. After a lost
-// connection it reconnects by itself (back-off from retryMin doubling to retryMax) and
-// publishes again from the first unacknowledged record, so repeats come only after a reconnect.
-// Every connection starts a clean session: the spool, not the broker, holds what is undelivered.
-// In flight at most maxInFlight records, and fewer than the broker's receive maximum (MQTT 5).
+// connection it reconnects by itself (back-off from retryMin doubling to retryMax) in the same
+// persistent session (MQTT 5: clean start off, a week's session expiry; MQTT 3.1.1: clean
+// session off) under clientId, and sends again what was in flight and unconfirmed, once, so
+// repeats come only after a reconnect. A new publisher starts with the spool's first
+// unacknowledged record. In flight at most maxInFlight records, and fewer than the broker's
+// receive maximum (MQTT 5).
 // The broker publishes `<prefix>/status` = "offline" (retained) when the connection dies without
 // Close; Close publishes the same itself.
 //
-// Threads: every public call is thread-safe. The publisher has one thread of its own from Start
-// to Close, which does all publishing and calls the connection listener; the MQTT library's
-// threads only record results.
+// Threads: every public call is thread-safe. From Start to Close the publisher has two threads
+// of its own: one hands the records to the MQTT library and calls the connection listener; the
+// other runs the library's network loop, on which the library's callbacks only record results.
 #pragma once
 
 #include <chrono>
@@ -77,8 +79,8 @@ struct MqttPublisherCounters {
     std::uint64_t spooled = 0;          // records still waiting in the spool
     std::uint64_t droppedByBound = 0;   // undelivered records the spool's bound pushed out
     std::uint64_t reconnects = 0;       // connections made after one was lost or refused
-    std::uint64_t refusedByBroker = 0;  // records the broker answered with an error (MQTT 5):
-                                        // not published, and not sent again
+    std::uint64_t refusedByBroker = 0;  // records the broker answered with an error (MQTT 5),
+                                        // or too large for it: not sent again
 };
 
 class MqttPublisher {
@@ -108,7 +110,7 @@ public:
 
     MqttPublisherCounters Counters() const;
 
-    // What a build's MQTT client library provides (MqttPublisher_paho.cpp, or
+    // What a build's MQTT client library provides (MqttPublisher_mosquitto.cpp, or
     // MqttPublisher_none.cpp in a build without one).
     class Impl;
 

@@ -3,14 +3,14 @@
 # programs needs, and the one way the scripts install what is missing.
 
 # Compiler, build tools and libraries for qiro7, qiro7-demo and qiro7-cli (CLI11 parses its
-# arguments, nlohmann-json writes its JSON, Paho's C client, linked in, publishes to MQTT brokers
-# over OpenSSL, zlib checks the MQTT spool's records), and Qt's SVG icon engine for the window
-# icon. Nothing that only the tests use.
+# arguments, nlohmann-json writes its JSON, libmosquitto publishes to MQTT brokers, over TLS
+# too, zlib checks the MQTT spool's records), and Qt's SVG icon engine for the window icon.
+# Nothing that only the tests use.
 # shellcheck disable=SC2034  # read by the scripts that source this file
 qiro7_build_packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libusb-1.0-0-dev libqt6svg6 libcli11-dev nlohmann-json3-dev libpaho-mqtt-dev
-    libssl-dev zlib1g-dev
+    qt6-base-dev libusb-1.0-0-dev libqt6svg6 libcli11-dev nlohmann-json3-dev libmosquitto-dev
+    zlib1g-dev
 )
 
 as_root() {
