@@ -287,6 +287,12 @@ void TestBroker::Kill() {
     }
 }
 
+void TestBroker::Freeze() {
+    if (pid > 0) {
+        kill(pid, SIGSTOP);
+    }
+}
+
 #else
 
 bool TestBroker::MakeTlsFiles() {
@@ -300,6 +306,7 @@ bool TestBroker::Start() {
 }
 void TestBroker::Stop() {}
 void TestBroker::Kill() {}
+void TestBroker::Freeze() {}
 
 #endif
 

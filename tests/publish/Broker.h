@@ -42,6 +42,8 @@ public:
     void Stop();
     // Ends it at once (SIGKILL).
     void Kill();
+    // Stops it where it is (SIGSTOP): it reads and answers nothing more; Kill ends it.
+    void Freeze();
     bool IsRunning() const { return pid > 0; }
 
     // The publisher's side: the TLS listener for the TLS variant, else the plain one. The host

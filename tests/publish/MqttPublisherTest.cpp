@@ -274,6 +274,42 @@ TEST_F(PublishingTest, ARestartedPublisherSendsWhatTheSpoolHeldBeforeAnythingNew
     EXPECT_TRUE(second->Close(10s));
 }
 
+// Records in flight when the broker dies, unread, reach it once more after the reconnect, and
+// only once: the library's repeat of them and none from the spool besides.
+TEST_F(PublishingTest, WhatWasInFlightWhenTheBrokerDiedArrivesOnceAfterTheReconnect) {
+    ASSERT_TRUE(broker.Start());
+    TestSubscriber subscriber(broker, std::string(kPrefix) + "/#", "qiro7-test-subscriber");
+    ASSERT_TRUE(subscriber.WaitUntilSubscribed());
+    spool = OpenSpool();
+    auto options = Options(broker);
+    options.retryMin = 200ms;
+    options.retryMax = 200ms;
+    auto publisher = MakePublisher(*spool, options);
+    ASSERT_EQ(publisher->Start(5s).outcome, MqttStartOutcome::Connected);
+    Append(1, 50);
+    ASSERT_EQ(WaitForAll(subscriber, 50), "");
+    // The stop saves the subscriber's session; the kill below goes back to that state.
+    broker.Stop();
+    ASSERT_TRUE(broker.Start());
+    Append(51, 100);
+    ASSERT_EQ(WaitForAll(subscriber, 100), "");
+    ASSERT_TRUE(
+        subscriber.WaitFor([&](const auto&) { return publisher->Counters().spooled == 0; }, 10s));
+
+    broker.Freeze();
+    Append(101, 400);
+    std::this_thread::sleep_for(500ms);  // the publisher fills its window, unconfirmed
+    broker.Kill();
+    ASSERT_TRUE(broker.Start());
+    EXPECT_EQ(WaitForAll(subscriber, 400), "");
+    const std::vector<std::uint64_t> numbers = ArrivedNumbers(subscriber.Messages());
+    EXPECT_EQ(
+        std::count_if(numbers.begin(), numbers.end(), [](std::uint64_t n) { return n > 100; }),
+        300);
+    EXPECT_TRUE(publisher->Close(10s));
+    EXPECT_GE(publisher->Counters().reconnects, 2u);
+}
+
 TEST_F(PublishingTest, RetainedMessagesStayOnTheBrokerAndCloseLeavesTheStatusOffline) {
     ASSERT_TRUE(broker.Start());
     spool = OpenSpool();
