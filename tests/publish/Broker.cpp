@@ -67,16 +67,18 @@ bool Run(const std::vector<std::string>& arguments, const std::string& log) {
     return child > 0 && WaitForExit(child, std::chrono::seconds(30)) == 0;
 }
 
-bool OnPath(const std::string& program) {
+// Where program is: on PATH, or in the system folders that a user's PATH leaves out (Debian
+// puts the broker in /usr/sbin). Empty when nowhere.
+std::string ProgramPath(const std::string& program) {
     const char* path = std::getenv("PATH");
-    std::stringstream folders(path != nullptr ? path : "");
+    std::stringstream folders(std::string(path != nullptr ? path : "") + ":/usr/sbin:/sbin");
     std::string folder;
     while (std::getline(folders, folder, ':')) {
-        if (access((folder + "/" + program).c_str(), X_OK) == 0) {
-            return true;
+        if (!folder.empty() && access((folder + "/" + program).c_str(), X_OK) == 0) {
+            return folder + "/" + program;
         }
     }
-    return false;
+    return "";
 }
 
 std::uint16_t FreeLoopbackPort() {
@@ -143,7 +145,7 @@ bool TestBroker::Available(bool tls, std::string& reason) {
         programs.insert(programs.end(), {"mosquitto_passwd", "openssl"});
     }
     for (const std::string& program : programs) {
-        if (!OnPath(program)) {
+        if (ProgramPath(program).empty()) {
             reason = program + " is not installed (Debian: mosquitto, mosquitto-clients, openssl)";
             return false;
         }
@@ -254,7 +256,8 @@ bool TestBroker::Start() {
     if (pid > 0) {
         return true;
     }
-    pid = Spawn({"mosquitto", "-c", folder + "/mosquitto.conf"}, folder + "/mosquitto.out");
+    pid = Spawn({ProgramPath("mosquitto"), "-c", folder + "/mosquitto.conf"},
+                folder + "/mosquitto.out");
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < deadline) {
         if (Accepts(plainPort) && (tlsPort == 0 || Accepts(tlsPort))) {
