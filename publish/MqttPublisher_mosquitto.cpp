@@ -1,11 +1,12 @@
 // MqttPublisher over libmosquitto.
 //
-// Threads: from Start to Close the publisher has two threads of its own. The link thread runs
-// the library's network loop (connection attempts with their time-out and back-off, reading,
-// writing, keep-alive); the library's callbacks run on it and only record results under the
-// mutex. The publishing thread hands the spool's records and the retained messages to the
-// library and calls the connection listener. No library call is made with the mutex held: the
-// library calls back under locks of its own.
+// Threads: from Start to Close the publisher has a thread of its own for connection attempts
+// with their time-out and back-off, the records that waited in the spool, the retained
+// messages, reading the broker's answers, keep-alive and the connection listener. A record
+// appended while nothing waits before it is handed to the library by the appending thread
+// itself, at once; so a steady stream wakes no other thread per record. Every library call,
+// from either thread, is made under one mutex, within which the library calls back. The
+// caller's threads wake the publisher's through a loopback socket.
 //
 // Session: persistent under the caller's client id (MQTT 5: clean start off and a week's session
 // expiry; MQTT 3.1.1: clean session off). The library keeps every message it was handed until
@@ -29,18 +30,17 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string_view>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "publish/MqttPublisherImpl.h"
+#include "publish/SocketWait.h"
 #include "publish/Spool.h"
 
 namespace {
@@ -50,9 +50,8 @@ using std::chrono::milliseconds;
 
 constexpr int kQos = 1;
 constexpr std::size_t kReadBatch = 256;
-constexpr std::uint64_t kNoRecord = std::numeric_limits<std::uint64_t>::max();
-// Everything the publishing thread does wakes it; this only bounds a wake-up that went missing.
-constexpr milliseconds kIdleWait{1000};
+// While records flow, the broker's confirmations may wait this long to be read.
+constexpr milliseconds kLazyRead{1000};
 constexpr milliseconds kDrainPoll{100};
 constexpr milliseconds kStatusWait{2000};
 constexpr milliseconds kDisconnectGrace{1000};
@@ -118,20 +117,20 @@ std::string WithoutFullStop(std::string text) {
     return text;
 }
 
-// What a library result code means, in words. systemError: the system's reason, taken right
-// after the failing call, for the codes that carry one.
-std::string LibraryErrorText(int code, const std::string& systemError) {
-    if (code == MOSQ_ERR_ERRNO && !systemError.empty()) {
-        return systemError;
+std::string SystemErrorText(int code) {
+    return std::system_category().message(code);
+}
+
+// What a library result code means, in words. systemError: the system's error number, taken
+// right after the failing call, for MOSQ_ERR_ERRNO.
+std::string LibraryErrorText(int code, int systemError) {
+    if (code == MOSQ_ERR_ERRNO && systemError != 0) {
+        return SystemErrorText(systemError);
     }
     if (code == MOSQ_ERR_KEEPALIVE) {
         return "no answer within the keep-alive interval";
     }
     return WithoutFullStop(mosquitto_strerror(code));
-}
-
-std::string SystemErrorText(int code) {
-    return code == 0 ? std::string() : std::system_category().message(code);
 }
 
 // True with the resolver's reason when the name of host is unknown. A resolver that cannot be
@@ -186,7 +185,7 @@ private:
     // A record handed to the library, in id order.
     struct InFlight {
         std::uint64_t id;
-        int mid;  // the library's packet id
+        int mid;  // the library's packet id; 0: the library refused the record
         bool settled;
     };
     // One connection attempt, as the library's callbacks report it.
@@ -195,9 +194,21 @@ private:
         bool connected = false;
         int connackCode = -1;  // the broker's answer; -1: none came
         int libraryError = MOSQ_ERR_SUCCESS;
-        std::string systemError;
+        int systemError = 0;                // the system's error number with MOSQ_ERR_ERRNO
         std::vector<std::string> errorLog;  // the library's error lines (OpenSSL's among them)
         unsigned receiveMaximum = 0;        // from the CONNACK (MQTT 5); 0: none given
+    };
+    // What the caller's threads ask of the publisher's thread, taken under stateMutex.
+    struct Work {
+        bool stop = false;
+        bool closing = false;                                       // Close waits for the drain
+        std::vector<std::pair<std::string, std::string>> retained;  // topic, payload
+    };
+    // The library's socket as the publisher's thread is to wait on it.
+    struct SocketWish {
+        int socket = -1;
+        bool read = false;
+        bool write = false;
     };
 
     bool CreateClient(MqttStartResult& failure);
@@ -205,30 +216,28 @@ private:
     bool SetUpTls(MqttStartResult& failure);
     MqttStartResult Classify(const Attempt& failed, milliseconds timeout) const;
     MqttStartResult TlsVerdict(const Attempt& failed) const;
+    void StopThread();
+    void OnAppend(std::uint64_t id, std::string_view topic, std::string_view payload);
 
-    // The link thread.
-    void RunLink(milliseconds firstTimeout);
+    // The publisher's thread.
+    void Run(milliseconds firstTimeout);
+    bool TellStart(const MqttStartResult& result, bool& toldByStart);
     bool AttemptConnection(milliseconds timeout, Attempt& outcome);
-    void Serve();
-    void MarkConnected(unsigned receiveMaximum, bool toldByStart);
-    void MarkLost();
+    bool StopRequested() const;
     bool WaitBeforeRetry(milliseconds delay);
-    void StopLink();
+    void MarkConnected(unsigned receiveMaximum, bool toldByStart);
+    void Report(bool nowConnected, const std::string& text);
+    bool Serve();
+    Work TakeWork(bool newConnection);
+    void HandBacklog();
+    SocketWish WishWhileConnected(bool draining, milliseconds& wait);
+    int Exchange(int& systemError);
+    void AcknowledgeSettled();
+    void ShutDown();
 
-    // The publishing thread.
-    struct Work {
-        std::vector<MqttConnectionEvent> events;
-        std::vector<std::pair<std::string, std::string>> retained;  // topic, payload
-        std::size_t room = 0;
-    };
-    void RunPublishing();
-    bool TakeWork(std::uint64_t& servedConnection, Work& work);
-    bool HandRecord(const SpoolRecord& record);
-    int HandRetained(const std::string& topic, const std::string& payload);
+    // Under linkMutex, on whichever thread.
+    bool HandRecord(std::uint64_t id, const std::string& topic, std::string_view payload);
     void Settle(std::size_t index, int reasonCode);
-    void AcknowledgeSettled(std::uint64_t& given);
-
-    void PublishOfflineStatus();
 
     static void OnConnect(mosquitto*, void* self, int code, int flags,
                           const mosquitto_property* properties);
@@ -243,45 +252,50 @@ private:
     const std::string where;  // host:port for messages
     const std::string statusTopic;
     const bool v5;
+    const milliseconds housekeepingPeriod;  // of the library's keep-alive checks
     mosquitto* client = nullptr;
-    std::thread link;
-    std::thread publishing;
+    std::unique_ptr<LoopbackWaker> waker;  // SetRetained, Close and a record left over wake it
+    std::thread thread;
 
-    mutable std::mutex mutex;
+    // Locks are taken in this order: the spool's, linkMutex, stateMutex.
+    //
+    // Every library call is made under linkMutex, by the publisher's thread or by the thread
+    // that appends to the spool, which hands a record at once when nothing waits before it. The
+    // library's callbacks run under it too, within those calls. It guards the record flow.
+    mutable std::mutex linkMutex;
+    bool connected = false;  // records may be handed
+    std::size_t window;
+    std::deque<InFlight> inFlight;
+    std::uint64_t handedUpTo = 0;  // the newest record handed to the library
+    std::uint64_t settledUpTo = 0;
+    Clock::time_point lastHanded;
+    bool backlogInFlight = false;  // the publisher's thread handed records not yet settled
+    bool attempting = false;
+    Attempt attempt;
+    std::string lostReason;  // why the last connection ended
+    int statusMid = 0;
+    bool statusConfirmed = false;
+
+    // What the caller's threads share with the publisher's thread.
+    mutable std::mutex stateMutex;
     std::condition_variable changed;
     bool started = false;
     bool closed = false;
     bool closeResult = false;
-    bool linkStopping = false;
-    bool publishingStopping = false;
-
-    // The link's state, written by the link thread and the callbacks.
-    bool attempting = false;
-    Attempt attempt;
+    bool closing = false;
+    bool stopping = false;
     bool verdictDone = false;  // Start's first attempt is decided
     MqttStartResult verdict;
     bool startGaveUp = false;  // Start returned before the verdict came
-    std::string lostReason;    // why the last connection ended
-    bool connected = false;
-    std::uint64_t connection = 0;             // counts connections made
-    bool reportedConnected = false;           // what the listener was last told (or Start's result)
-    std::vector<MqttConnectionEvent> events;  // for the listener, oldest first
-    std::size_t window;
-
-    // What the library holds for the publisher.
-    std::deque<InFlight> inFlight;
-    std::uint64_t settledUpTo = 0;  // every record up to it is settled
-    // Confirmations that came before the library's publish call had returned their packet id.
-    std::unordered_map<int, int> unclaimed;  // packet id -> reason code
-    std::unordered_set<int> retainedMids;    // packet ids of retained messages not yet confirmed
-    int statusMid = 0;
-    bool statusConfirmed = false;
-
     std::map<std::string, std::string> retained;
     std::set<std::string> retainedToSend;
     std::uint64_t delivered = 0;
     std::uint64_t refused = 0;
     std::uint64_t reconnects = 0;
+
+    // The publisher's thread's own.
+    bool reportedConnected = false;
+    std::uint64_t acknowledgedUpTo = 0;  // in the spool
 };
 
 MosquittoPublisher::MosquittoPublisher(Spool& spoolToSend, MqttPublisherOptions publisherOptions,
@@ -292,7 +306,11 @@ MosquittoPublisher::MosquittoPublisher(Spool& spoolToSend, MqttPublisherOptions 
       where(HostAndPort(options.broker)),
       statusTopic(StatusTopicOf(options.topicPrefix)),
       v5(options.protocol == MqttProtocol::V5),
-      window(std::max(1u, options.maxInFlight)) {}
+      housekeepingPeriod(std::max<milliseconds>(std::chrono::seconds(1), options.keepAlive / 4)),
+      window(std::max(1u, options.maxInFlight)) {
+    InitialiseLibraryOnce();  // also readies the sockets on Windows, for the waker
+    waker = std::make_unique<LoopbackWaker>();
+}
 
 MosquittoPublisher::~MosquittoPublisher() {
     Close(milliseconds(0));
@@ -312,7 +330,7 @@ bool MosquittoPublisher::CreateClient(MqttStartResult& failure) {
     }
     if (const int result = ConfigureClient(); result != MOSQ_ERR_SUCCESS) {
         failure.message =
-            "cannot set up the MQTT client for " + where + ": " + LibraryErrorText(result, "");
+            "cannot set up the MQTT client for " + where + ": " + LibraryErrorText(result, 0);
         return false;
     }
     const std::string& user = options.broker.userName;
@@ -330,8 +348,8 @@ bool MosquittoPublisher::CreateClient(MqttStartResult& failure) {
 }
 
 // The protocol, the library's own in-flight limit (above the window; the broker's receive
-// maximum lowers it for MQTT 5), no delay of small packets, another thread's network loop, the
-// last will and the session's expiry. The first failure's result code.
+// maximum lowers it for MQTT 5), no delay of small packets, the last will and the session's
+// expiry. The first failure's result code.
 int MosquittoPublisher::ConfigureClient() {
     const int libraryLimit = static_cast<int>(
         std::min(kMaxPacketIds, std::max(1u, options.maxInFlight) + kRetainedRoom));
@@ -343,7 +361,6 @@ int MosquittoPublisher::ConfigureClient() {
         },
         [&] { return mosquitto_int_option(client, MOSQ_OPT_SEND_MAXIMUM, libraryLimit); },
         [&] { return mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1); },
-        [&] { return mosquitto_threaded_set(client, true); },
         [&] {
             return mosquitto_will_set(client, statusTopic.c_str(),
                                       static_cast<int>(kOfflinePayload.size()),
@@ -395,43 +412,10 @@ bool MosquittoPublisher::SetUpTls(MqttStartResult& failure) {
                    "cannot use" + files + " for " + where + ": " +
                        (result == MOSQ_ERR_INVAL ? std::string("a file cannot be read, or the key "
                                                                "is missing")
-                                                 : LibraryErrorText(result, ""))};
+                                                 : LibraryErrorText(result, 0))};
         return false;
     }
     return true;
-}
-
-MqttStartResult MosquittoPublisher::Start(milliseconds timeout) {
-    {
-        std::lock_guard guard(mutex);
-        if (started || closed) {
-            return {MqttStartOutcome::Unreachable, "the publisher has been started before"};
-        }
-        started = true;
-        settledUpTo = spool.Counters().acknowledgedId;
-    }
-    MqttStartResult result;
-    if (!CreateClient(result)) {
-        return result;
-    }
-    link = std::thread([this, timeout] { RunLink(timeout); });
-    bool gaveUp = false;
-    {
-        // A name lookup that hangs past the attempt's own time-out is no verdict either.
-        std::unique_lock guard(mutex);
-        changed.wait_for(guard, timeout + kLookupMargin, [this] { return verdictDone; });
-        gaveUp = startGaveUp = !verdictDone;
-        result = verdict;
-    }
-    if (gaveUp) {
-        result = Classify(Attempt(), timeout);
-    }
-    if (IsFatal(result.outcome)) {
-        StopLink();
-        return result;
-    }
-    publishing = std::thread([this] { RunPublishing(); });
-    return result;
 }
 
 MqttStartResult MosquittoPublisher::Classify(const Attempt& failed, milliseconds timeout) const {
@@ -499,10 +483,145 @@ MqttStartResult MosquittoPublisher::TlsVerdict(const Attempt& failed) const {
                         ": " + reason};
         }
     }
+    // With TLS 1.3 the broker judges the client certificate after the handshake and closes the
+    // connection, often before its alert can be read.
+    const bool closedByPeer = failed.libraryError == MOSQ_ERR_CONN_LOST ||
+                              (failed.libraryError == MOSQ_ERR_ERRNO &&
+                               (failed.systemError == EPROTO || failed.systemError == ECONNRESET));
+    if (closedByPeer && failed.errorLog.empty()) {
+        return {MqttStartOutcome::CertificateRejected,
+                "the broker at " + where +
+                    " closed the TLS connection before answering, as it does when it refuses "
+                    "the client certificate: check the client certificate and key, or give one "
+                    "if the broker asks for it"};
+    }
     return {MqttStartOutcome::Unreachable, ""};
 }
 
-void MosquittoPublisher::RunLink(milliseconds firstTimeout) {
+MqttStartResult MosquittoPublisher::Start(milliseconds timeout) {
+    {
+        std::lock_guard guard(stateMutex);
+        if (started || closed) {
+            return {MqttStartOutcome::Unreachable, "the publisher has been started before"};
+        }
+        started = true;
+    }
+    MqttStartResult result;
+    if (!CreateClient(result)) {
+        return result;
+    }
+    if (!waker->Valid()) {
+        return {MqttStartOutcome::ClientUnavailable,
+                "cannot set up the MQTT client for " + where +
+                    ": the system gives no loopback socket for its wake-ups"};
+    }
+    handedUpTo = settledUpTo = acknowledgedUpTo = spool.Counters().acknowledgedId;
+    spool.SetAppendListener([this](std::uint64_t id, std::string_view topic,
+                                   std::string_view payload) { OnAppend(id, topic, payload); });
+    thread = std::thread([this, timeout] { Run(timeout); });
+    bool gaveUp = false;
+    {
+        // A name lookup that hangs past the attempt's own time-out is no verdict either.
+        std::unique_lock guard(stateMutex);
+        changed.wait_for(guard, timeout + kLookupMargin, [this] { return verdictDone; });
+        gaveUp = startGaveUp = !verdictDone;
+        result = verdict;
+    }
+    if (gaveUp) {
+        result = Classify(Attempt(), timeout);
+    }
+    if (IsFatal(result.outcome)) {
+        StopThread();
+    }
+    return result;
+}
+
+void MosquittoPublisher::StopThread() {
+    {
+        std::lock_guard guard(stateMutex);
+        stopping = true;
+    }
+    changed.notify_all();
+    waker->Notify();
+    if (thread.joinable()) {
+        thread.join();
+    }
+    spool.SetAppendListener({});
+}
+
+// On the appending thread, with the spool's lock held. The record goes to the library at once
+// when it is the next one and the window has room; otherwise the publisher's thread takes it
+// from the spool when it can. The appending thread never waits for the link: a connection
+// attempt holds it through the library's name lookup, which may hang for many seconds.
+void MosquittoPublisher::OnAppend(std::uint64_t id, std::string_view topic,
+                                  std::string_view payload) {
+    bool taken = false;
+    bool leftToWrite = false;
+    {
+        std::unique_lock guard(linkMutex, std::try_to_lock);
+        if (guard.owns_lock() && connected && handedUpTo + 1 == id && inFlight.size() < window) {
+            taken = HandRecord(id, std::string(topic), payload);
+            leftToWrite = mosquitto_want_write(client);
+        }
+    }
+    if (!taken || leftToWrite) {
+        waker->Notify();
+    }
+}
+
+void MosquittoPublisher::SetRetained(const std::string& topic, const std::string& payload) {
+    {
+        std::lock_guard guard(stateMutex);
+        retained[topic] = payload;
+        retainedToSend.insert(topic);
+    }
+    waker->Notify();
+}
+
+bool MosquittoPublisher::Close(milliseconds drainTimeout) {
+    {
+        std::lock_guard guard(stateMutex);
+        if (closed) {
+            return closeResult;
+        }
+        closed = true;
+        closing = true;
+    }
+    if (thread.joinable()) {
+        waker->Notify();
+        const auto deadline = Clock::now() + drainTimeout;
+        std::unique_lock guard(stateMutex);
+        while (Clock::now() < deadline) {
+            guard.unlock();
+            const bool drained = spool.Counters().pendingRecords == 0;
+            guard.lock();
+            if (drained) {
+                break;
+            }
+            changed.wait_until(guard, std::min(deadline, Clock::now() + kDrainPoll));
+        }
+        guard.unlock();
+        StopThread();
+    }
+    const bool drained = spool.Counters().pendingRecords == 0;
+    std::lock_guard guard(stateMutex);
+    closeResult = drained;
+    return closeResult;
+}
+
+MqttPublisherCounters MosquittoPublisher::Counters() const {
+    const SpoolCounters spooled = spool.Counters();
+    MqttPublisherCounters counters;
+    counters.spooled = spooled.pendingRecords;
+    counters.droppedByBound = spooled.droppedUndelivered;
+    std::lock_guard guard(stateMutex);
+    counters.delivered = delivered;
+    counters.reconnects = reconnects;
+    counters.refusedByBroker = refused;
+    return counters;
+}
+
+void MosquittoPublisher::Run(milliseconds firstTimeout) {
     milliseconds delay = options.retryMin;
     milliseconds timeout = firstTimeout;
     bool first = true;
@@ -510,31 +629,25 @@ void MosquittoPublisher::RunLink(milliseconds firstTimeout) {
         Attempt outcome;
         const bool up = AttemptConnection(timeout, outcome);
         timeout = options.connectTimeout;
-        bool startTold = false;  // Start returns this attempt's outcome
+        bool toldByStart = false;
         if (first) {
             first = false;
-            const MqttStartResult result = Classify(outcome, firstTimeout);
-            std::lock_guard guard(mutex);
-            startTold = !startGaveUp;
-            verdict = result;
-            verdictDone = true;
-            changed.notify_all();
-            if (IsFatal(result.outcome) && startTold) {
+            if (!TellStart(Classify(outcome, firstTimeout), toldByStart)) {
                 return;
             }
         }
         if (up) {
-            MarkConnected(outcome.receiveMaximum, startTold);
+            MarkConnected(outcome.receiveMaximum, toldByStart);
             delay = options.retryMin;
-            Serve();
-            {
-                std::lock_guard guard(mutex);
-                if (linkStopping) {
-                    connected = false;
-                    return;
-                }
+            if (!Serve()) {
+                return;
             }
-            MarkLost();
+            std::string reason;
+            {
+                std::lock_guard guard(linkMutex);
+                reason = lostReason;
+            }
+            Report(false, "lost the connection to " + where + ": " + reason);
             continue;
         }
         if (!WaitBeforeRetry(delay)) {
@@ -544,39 +657,60 @@ void MosquittoPublisher::RunLink(milliseconds firstTimeout) {
     }
 }
 
-// One connection attempt, until the broker's CONNACK, a failure or timeout. The library logs
-// its error lines (TLS faults among them) only to a callback, so one is set for the attempt.
+// Gives Start the first attempt's outcome. False when it is fatal and Start returns it: then the
+// publisher ends. toldByStart: Start's result tells the outcome (it has not given up waiting).
+bool MosquittoPublisher::TellStart(const MqttStartResult& result, bool& toldByStart) {
+    std::lock_guard guard(stateMutex);
+    toldByStart = !startGaveUp;
+    verdict = result;
+    verdictDone = true;
+    changed.notify_all();
+    return !(IsFatal(result.outcome) && toldByStart);
+}
+
+// One connection attempt, until the broker's CONNACK, a failure, timeout or Close. The library
+// logs its error lines (TLS faults among them) only to a callback, so one is set meanwhile.
+// Until the socket has been writable once the connection is being made; after that the library
+// says when it has something to write (a TLS handshake may wait for reads only).
 bool MosquittoPublisher::AttemptConnection(milliseconds timeout, Attempt& outcome) {
+    const auto deadline = Clock::now() + timeout;
+    int result = MOSQ_ERR_SUCCESS;
+    int systemError = 0;
+    SocketWish wish;
     {
-        std::lock_guard guard(mutex);
-        if (linkStopping) {
-            return false;
-        }
+        std::lock_guard guard(linkMutex);
         attempt = Attempt();
         attempting = true;
+        mosquitto_log_callback_set(client, &OnLog);
+        result =
+            mosquitto_connect_bind_async(client, options.broker.host.c_str(), options.broker.port,
+                                         static_cast<int>(options.keepAlive.count()), nullptr);
+        systemError = errno;
+        wish = {mosquitto_socket(client), true, true};
     }
-    mosquitto_log_callback_set(client, &OnLog);
-    const auto deadline = Clock::now() + timeout;
-    int result =
-        mosquitto_connect_bind_async(client, options.broker.host.c_str(), options.broker.port,
-                                     static_cast<int>(options.keepAlive.count()), nullptr);
-    std::string systemError = result == MOSQ_ERR_ERRNO ? SystemErrorText(errno) : "";
-    while (result == MOSQ_ERR_SUCCESS) {
-        {
-            std::lock_guard guard(mutex);
-            if (attempt.done || linkStopping) {
-                break;
-            }
-        }
+    bool established = false;
+    while (result == MOSQ_ERR_SUCCESS && !StopRequested()) {
         const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             break;
         }
-        result = mosquitto_loop(client, static_cast<int>(left.count()), 1);
-        systemError = result == MOSQ_ERR_ERRNO ? SystemErrorText(errno) : "";
+        const SocketReadiness ready =
+            SocketWait::Wait(*waker, wish.socket, wish.read, wish.write, left);
+        std::lock_guard guard(linkMutex);
+        if (ready.error != 0) {
+            result = MOSQ_ERR_ERRNO;
+            systemError = ready.error;
+        } else if (ready.readable || ready.writable) {
+            established = established || ready.writable;
+            result = Exchange(systemError);
+        }
+        if (attempt.done) {
+            break;
+        }
+        wish = {mosquitto_socket(client), true, !established || mosquitto_want_write(client)};
     }
+    std::lock_guard guard(linkMutex);
     mosquitto_log_callback_set(client, nullptr);
-    std::lock_guard guard(mutex);
     attempting = false;
     if (!attempt.done && result != MOSQ_ERR_SUCCESS) {
         attempt.done = true;
@@ -587,145 +721,93 @@ bool MosquittoPublisher::AttemptConnection(milliseconds timeout, Attempt& outcom
     return attempt.connected;
 }
 
-// Runs the library's network loop while connected. A publish wakes it, and so does Close's
-// disconnect; after that it writes what is queued before it lets go of the connection.
-void MosquittoPublisher::Serve() {
-    const int loopTimeout =
-        static_cast<int>(std::chrono::duration_cast<milliseconds>(options.keepAlive).count());
-    Clock::time_point stopBy = Clock::time_point::max();
-    while (true) {
-        const int result = mosquitto_loop(client, loopTimeout, 1);
-        const bool socketOpen = mosquitto_socket(client) >= 0;
-        std::lock_guard guard(mutex);
-        if (result != MOSQ_ERR_SUCCESS) {
-            return;
-        }
-        if (linkStopping) {
-            if (stopBy == Clock::time_point::max()) {
-                stopBy = Clock::now() + kDisconnectGrace;
-            }
-            if (!socketOpen || Clock::now() >= stopBy) {
-                return;
-            }
-        }
-    }
+bool MosquittoPublisher::StopRequested() const {
+    std::lock_guard guard(stateMutex);
+    return stopping;
 }
 
-// toldByStart: Start's result says so; otherwise it is a reconnection, for the listener.
+// False when the publisher stops meanwhile. Appends do not end this wait: records wait in the
+// spool until there is a connection.
+bool MosquittoPublisher::WaitBeforeRetry(milliseconds delay) {
+    std::unique_lock guard(stateMutex);
+    return !changed.wait_for(guard, delay, [this] { return stopping; });
+}
+
+// toldByStart: Start's result says so; otherwise it is a reconnection, told to the listener.
 void MosquittoPublisher::MarkConnected(unsigned receiveMaximum, bool toldByStart) {
+    std::size_t others = 0;
     {
-        std::lock_guard guard(mutex);
-        connected = true;
-        ++connection;
+        std::lock_guard guard(stateMutex);
+        others = retained.size() + 1;  // besides the records: retained messages, closing status
+        reconnects += toldByStart ? 0 : 1;
+    }
+    {
+        std::lock_guard guard(linkMutex);
         window = std::max(1u, options.maxInFlight);
         if (receiveMaximum > 0) {
-            // Room for the retained messages and the closing status besides the records.
-            const std::size_t others = retained.size() + 1;
             window = std::min<std::size_t>(window,
                                            receiveMaximum > others ? receiveMaximum - others : 1);
         }
-        if (toldByStart) {
-            reportedConnected = true;
-        } else {
-            ++reconnects;
-            if (!reportedConnected) {
-                reportedConnected = true;
-                events.push_back({true, "connected to " + where});
+        connected = true;
+    }
+    if (toldByStart) {
+        reportedConnected = true;
+    } else {
+        Report(true, "connected to " + where);
+    }
+}
+
+void MosquittoPublisher::Report(bool nowConnected, const std::string& text) {
+    if (nowConnected == reportedConnected) {
+        return;
+    }
+    reportedConnected = nowConnected;
+    if (listener) {
+        listener({nowConnected, text});
+    }
+}
+
+// Publishes while connected: the retained messages (all of them after each new connection), and
+// the records that waited in the spool (while disconnected, or for room in the window); the
+// others the appending thread hands over itself. False when the publisher stops.
+bool MosquittoPublisher::Serve() {
+    bool newConnection = true;
+    int systemError = 0;
+    while (true) {
+        const Work work = TakeWork(newConnection);
+        newConnection = false;
+        if (work.stop) {
+            ShutDown();
+            return false;
+        }
+        if (!work.retained.empty()) {
+            std::lock_guard guard(linkMutex);
+            for (const auto& [topic, payload] : work.retained) {
+                mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                                  payload.data(), kQos, true);
             }
         }
-    }
-    spool.Wake();
-}
-
-void MosquittoPublisher::MarkLost() {
-    {
-        std::lock_guard guard(mutex);
-        connected = false;
-        if (reportedConnected) {
-            reportedConnected = false;
-            events.push_back({false, "lost the connection to " + where + ": " + lostReason});
+        HandBacklog();
+        AcknowledgeSettled();
+        milliseconds wait{0};
+        const SocketWish wish = WishWhileConnected(work.closing, wait);
+        SocketWait::Wait(*waker, wish.socket, wish.read, wish.write, wait);
+        std::lock_guard guard(linkMutex);
+        if (Exchange(systemError) != MOSQ_ERR_SUCCESS) {
+            connected = false;
+            break;
         }
     }
-    changed.notify_all();
-    spool.Wake();
+    AcknowledgeSettled();
+    return true;
 }
 
-// False when the publisher stops meanwhile.
-bool MosquittoPublisher::WaitBeforeRetry(milliseconds delay) {
-    std::unique_lock guard(mutex);
-    return !changed.wait_for(guard, delay, [this] { return linkStopping; });
-}
-
-void MosquittoPublisher::StopLink() {
-    {
-        std::lock_guard guard(mutex);
-        linkStopping = true;
-    }
-    changed.notify_all();
-    if (link.joinable()) {
-        // Wakes the network loop (the library's own signal) and ends the connection cleanly.
-        mosquitto_disconnect(client);
-        link.join();
-    }
-}
-
-// Hands the retained messages (all of them after each new connection) and then the spool's
-// records to the library while connected, at most a window of records unconfirmed, and tells
-// the listener of each change of connection.
-void MosquittoPublisher::RunPublishing() {
-    std::uint64_t handedUpTo = 0;
-    {
-        std::lock_guard guard(mutex);
-        handedUpTo = settledUpTo;
-    }
-    std::uint64_t given = handedUpTo;  // the position acknowledged in the spool
-    std::uint64_t servedConnection = 0;
-    std::vector<SpoolRecord> batch;
+MosquittoPublisher::Work MosquittoPublisher::TakeWork(bool newConnection) {
     Work work;
-    while (TakeWork(servedConnection, work)) {
-        AcknowledgeSettled(given);
-        for (const MqttConnectionEvent& event : work.events) {
-            if (listener) {
-                listener(event);
-            }
-        }
-        for (const auto& [topic, payload] : work.retained) {
-            HandRetained(topic, payload);
-        }
-        batch.clear();
-        bool handedAll = true;
-        if (work.room > 0) {
-            spool.Read(handedUpTo, std::min(work.room, kReadBatch), batch);
-            for (const SpoolRecord& record : batch) {
-                handedAll = HandRecord(record);
-                if (!handedAll) {
-                    break;
-                }
-                handedUpTo = record.id;
-            }
-        }
-        if (batch.empty() || !handedAll) {
-            spool.WaitForRecordsAfter(work.room > 0 && handedAll ? handedUpTo : kNoRecord,
-                                      kIdleWait);
-        }
-    }
-    AcknowledgeSettled(given);
-}
-
-// What the publishing thread is to do now: the listener's events, the retained messages to
-// publish and the room in the window while connected. False when it is to stop.
-bool MosquittoPublisher::TakeWork(std::uint64_t& servedConnection, Work& work) {
-    work = Work();
-    std::lock_guard guard(mutex);
-    if (publishingStopping) {
-        return false;
-    }
-    work.events.swap(events);
-    if (!connected) {
-        return true;
-    }
-    if (connection != servedConnection) {
-        servedConnection = connection;
+    std::lock_guard guard(stateMutex);
+    work.stop = stopping;
+    work.closing = closing;
+    if (newConnection) {
         for (const auto& entry : retained) {
             retainedToSend.insert(entry.first);
         }
@@ -734,163 +816,178 @@ bool MosquittoPublisher::TakeWork(std::uint64_t& servedConnection, Work& work) {
         work.retained.emplace_back(topic, retained[topic]);
     }
     retainedToSend.clear();
-    work.room = window > inFlight.size() ? window - inFlight.size() : 0;
-    return true;
+    return work;
 }
 
-// False when the library could not take the record for now (out of memory): it is handed again
-// later. A record the library refuses for good (too large for the broker, say) counts as
-// refused, like one the broker refuses.
-bool MosquittoPublisher::HandRecord(const SpoolRecord& record) {
+// Hands the spool's records after handedUpTo while the window has room. The spool is read
+// without linkMutex (the appending thread takes it under the spool's lock), so records the
+// appending thread handed meanwhile are skipped.
+void MosquittoPublisher::HandBacklog() {
+    std::vector<SpoolRecord> batch;
+    while (true) {
+        std::uint64_t after = 0;
+        std::size_t room = 0;
+        {
+            std::lock_guard guard(linkMutex);
+            after = handedUpTo;
+            room = window > inFlight.size() ? window - inFlight.size() : 0;
+        }
+        batch.clear();
+        if (room > 0) {
+            spool.Read(after, std::min(room, kReadBatch), batch);
+        }
+        if (batch.empty()) {
+            return;
+        }
+        std::lock_guard guard(linkMutex);
+        for (const SpoolRecord& record : batch) {
+            if (record.id <= handedUpTo) {
+                continue;
+            }
+            if (inFlight.size() >= window || !HandRecord(record.id, record.topic, record.payload)) {
+                return;
+            }
+            backlogInFlight = true;
+        }
+    }
+}
+
+// How to wait while connected. While records flow from the appending thread the broker's
+// confirmations are left unread until kLazyRead after the last record was handed, so a steady
+// stream costs the publisher's thread one wake-up per kLazyRead; with a full window, while
+// records it handed itself are in flight, while Close drains and when no record has come for
+// that long, the broker's answers wake it at once.
+MosquittoPublisher::SocketWish MosquittoPublisher::WishWhileConnected(bool draining,
+                                                                      milliseconds& wait) {
+    std::lock_guard guard(linkMutex);
+    const auto readBy = lastHanded + kLazyRead;
+    const auto now = Clock::now();
+    const bool readNow = draining || backlogInFlight || inFlight.size() >= window || now >= readBy;
+    wait = readNow ? housekeepingPeriod
+                   : std::min(housekeepingPeriod, std::chrono::ceil<milliseconds>(readBy - now));
+    return {mosquitto_socket(client), readNow, mosquitto_want_write(client)};
+}
+
+// One round of the library's network work, under linkMutex: reads what came (a TLS handshake
+// goes a step on with it), writes what waits, keeps the connection alive. The library's result
+// code; systemError: the system's error number with MOSQ_ERR_ERRNO.
+int MosquittoPublisher::Exchange(int& systemError) {
+    int result = mosquitto_loop_read(client, 1);
+    if (result == MOSQ_ERR_SUCCESS && mosquitto_want_write(client)) {
+        result = mosquitto_loop_write(client, 1);
+    }
+    if (result == MOSQ_ERR_SUCCESS) {
+        result = mosquitto_loop_misc(client);
+    }
+    systemError = errno;
+    return result;
+}
+
+// False when the library could not take the record now (out of memory): it is handed again
+// later. With a packet id the library holds the message until the broker confirms it, whatever
+// its result says of sending it now; without one it took nothing, and a record it refuses for
+// good (too large for the broker, say) counts as refused, like one the broker refuses.
+bool MosquittoPublisher::HandRecord(std::uint64_t id, const std::string& topic,
+                                    std::string_view payload) {
     int mid = 0;
-    const int result = mosquitto_publish(client, &mid, record.topic.c_str(),
-                                         static_cast<int>(record.payload.size()),
-                                         record.payload.data(), kQos, false);
-    // With a packet id the library holds the message, whatever the result says of sending it
-    // now; without one it took nothing.
+    const int result = mosquitto_publish(
+        client, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), kQos, false);
     if (mid == 0 && result == MOSQ_ERR_NOMEM) {
         return false;
     }
-    std::lock_guard guard(mutex);
-    inFlight.push_back({record.id, mid, false});
+    inFlight.push_back({id, mid, false});
+    handedUpTo = id;
+    lastHanded = Clock::now();
     if (mid == 0) {
         Settle(inFlight.size() - 1, MQTT_RC_UNSPECIFIED);
-    } else if (const auto early = unclaimed.find(mid); early != unclaimed.end()) {
-        const int reasonCode = early->second;
-        unclaimed.erase(early);
-        Settle(inFlight.size() - 1, reasonCode);
     }
     return true;
 }
 
-int MosquittoPublisher::HandRetained(const std::string& topic, const std::string& payload) {
-    int mid = 0;
-    mosquitto_publish(client, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
-                      kQos, true);
-    std::lock_guard guard(mutex);
-    if (mid != 0 && unclaimed.erase(mid) == 0) {
-        retainedMids.insert(mid);
-    }
-    return mid;
-}
-
-// Marks inFlight[index] settled (under the mutex) and moves the settled prefix on. Wakes the
-// publishing thread when a full window gets room, so the next record follows the confirmation
-// at once (a broker that delays its small answers until they are acknowledged gets data to
-// acknowledge them with), and when nothing is left in flight, to acknowledge promptly.
+// Marks inFlight[index] settled and moves the settled prefix on.
 void MosquittoPublisher::Settle(std::size_t index, int reasonCode) {
-    ++(reasonCode < kFirstFailureReason ? delivered : refused);
+    {
+        std::lock_guard guard(stateMutex);
+        ++(reasonCode < kFirstFailureReason ? delivered : refused);
+    }
     inFlight[index].settled = true;
-    const std::size_t before = inFlight.size();
     while (!inFlight.empty() && inFlight.front().settled) {
         settledUpTo = inFlight.front().id;
         inFlight.pop_front();
     }
-    if ((before >= window && inFlight.size() < window) || inFlight.empty()) {
-        spool.Wake();
-    }
+    backlogInFlight = backlogInFlight && !inFlight.empty();
 }
 
-void MosquittoPublisher::AcknowledgeSettled(std::uint64_t& given) {
+void MosquittoPublisher::AcknowledgeSettled() {
     std::uint64_t settled = 0;
     {
-        std::lock_guard guard(mutex);
+        std::lock_guard guard(linkMutex);
         settled = settledUpTo;
     }
-    if (settled > given) {
+    if (settled > acknowledgedUpTo) {
         spool.Acknowledge(settled);
-        given = settled;
+        acknowledgedUpTo = settled;
         changed.notify_all();
     }
 }
 
-void MosquittoPublisher::SetRetained(const std::string& topic, const std::string& payload) {
+// Close while connected: "offline" (retained), waited for up to kStatusWait, then a clean
+// disconnect. The last will says "offline" when the connection dies otherwise.
+void MosquittoPublisher::ShutDown() {
+    SocketWish wish;
     {
-        std::lock_guard guard(mutex);
-        retained[topic] = payload;
-        retainedToSend.insert(topic);
+        std::lock_guard guard(linkMutex);
+        connected = false;
+        statusMid = 0;
+        statusConfirmed = false;
+        mosquitto_publish(client, &statusMid, statusTopic.c_str(),
+                          static_cast<int>(kOfflinePayload.size()), kOfflinePayload.data(), kQos,
+                          true);
+        wish = {mosquitto_socket(client), true, mosquitto_want_write(client)};
     }
-    spool.Wake();
-}
-
-bool MosquittoPublisher::Close(milliseconds drainTimeout) {
-    {
-        std::lock_guard guard(mutex);
-        if (closed) {
-            return closeResult;
+    const auto deadline = Clock::now() + kStatusWait;
+    int systemError = 0;
+    while (Clock::now() < deadline) {
+        SocketWait::Wait(*waker, wish.socket, wish.read, wish.write,
+                         std::chrono::ceil<milliseconds>(deadline - Clock::now()));
+        std::lock_guard guard(linkMutex);
+        if (Exchange(systemError) != MOSQ_ERR_SUCCESS) {
+            break;
         }
-        closed = true;
+        if (statusMid == 0 || statusConfirmed) {
+            mosquitto_disconnect(client);
+            break;
+        }
+        wish = {mosquitto_socket(client), true, mosquitto_want_write(client)};
     }
-    if (publishing.joinable()) {
-        const auto deadline = Clock::now() + drainTimeout;
-        std::unique_lock guard(mutex);
-        while (Clock::now() < deadline) {
-            guard.unlock();
-            const bool drained = spool.Counters().pendingRecords == 0;
-            guard.lock();
-            if (drained) {
-                break;
+    AcknowledgeSettled();
+    // What the disconnect left unwritten.
+    const auto stopBy = Clock::now() + kDisconnectGrace;
+    while (Clock::now() < stopBy) {
+        {
+            std::lock_guard guard(linkMutex);
+            if (mosquitto_socket(client) < 0 || !mosquitto_want_write(client)) {
+                return;
             }
-            changed.wait_until(guard, std::min(deadline, Clock::now() + kDrainPoll));
+            wish = {mosquitto_socket(client), false, true};
         }
-        publishingStopping = true;
-        guard.unlock();
-        spool.Wake();
-        publishing.join();
-        PublishOfflineStatus();
-    }
-    StopLink();
-    // Confirmations that came after the publishing thread ended.
-    std::uint64_t given = spool.Counters().acknowledgedId;
-    AcknowledgeSettled(given);
-    const bool drained = spool.Counters().pendingRecords == 0;
-    std::lock_guard guard(mutex);
-    closeResult = drained;
-    return closeResult;
-}
-
-// "offline" (retained), waited for up to kStatusWait, while connected; the last will says the
-// same when the connection dies otherwise.
-void MosquittoPublisher::PublishOfflineStatus() {
-    {
-        std::lock_guard guard(mutex);
-        if (!connected) {
+        SocketWait::Wait(*waker, wish.socket, false, true,
+                         std::chrono::ceil<milliseconds>(stopBy - Clock::now()));
+        std::lock_guard guard(linkMutex);
+        if (mosquitto_loop_write(client, 1) != MOSQ_ERR_SUCCESS) {
             return;
         }
     }
-    int mid = 0;
-    mosquitto_publish(client, &mid, statusTopic.c_str(), static_cast<int>(kOfflinePayload.size()),
-                      kOfflinePayload.data(), kQos, true);
-    std::unique_lock guard(mutex);
-    if (mid == 0) {
-        return;
-    }
-    statusConfirmed = unclaimed.erase(mid) > 0;
-    statusMid = mid;
-    changed.wait_for(guard, kStatusWait, [this] { return statusConfirmed || !connected; });
-}
-
-MqttPublisherCounters MosquittoPublisher::Counters() const {
-    const SpoolCounters spooled = spool.Counters();
-    MqttPublisherCounters counters;
-    counters.spooled = spooled.pendingRecords;
-    counters.droppedByBound = spooled.droppedUndelivered;
-    std::lock_guard guard(mutex);
-    counters.delivered = delivered;
-    counters.reconnects = reconnects;
-    counters.refusedByBroker = refused;
-    return counters;
 }
 
 void MosquittoPublisher::OnConnect(mosquitto*, void* self, int code, int,
                                    const mosquitto_property* properties) {
     auto* publisher = static_cast<MosquittoPublisher*>(self);
-    std::uint16_t receiveMaximum = 0;
-    mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum, false);
-    std::lock_guard guard(publisher->mutex);
     if (!publisher->attempting || publisher->attempt.done) {
         return;
     }
+    std::uint16_t receiveMaximum = 0;
+    mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum, false);
     publisher->attempt.done = true;
     publisher->attempt.connackCode = code;
     publisher->attempt.connected = code == 0;
@@ -900,27 +997,24 @@ void MosquittoPublisher::OnConnect(mosquitto*, void* self, int code, int,
 // code: the library's result code, or the reason code of the broker's DISCONNECT (MQTT 5).
 void MosquittoPublisher::OnDisconnect(mosquitto*, void* self, int code, const mosquitto_property*) {
     auto* publisher = static_cast<MosquittoPublisher*>(self);
-    const std::string systemError = code == MOSQ_ERR_ERRNO ? SystemErrorText(errno) : "";
-    const std::string reason =
-        code >= kFirstFailureReason
-            ? "the broker disconnected: " + WithoutFullStop(mosquitto_reason_string(code))
-        : code == MOSQ_ERR_SUCCESS ? "the broker closed the connection"
-                                   : LibraryErrorText(code, systemError);
-    std::lock_guard guard(publisher->mutex);
+    const int systemError = errno;
     if (publisher->attempting && !publisher->attempt.done) {
         publisher->attempt.done = true;
         publisher->attempt.libraryError = code;
         publisher->attempt.systemError = systemError;
     }
-    publisher->lostReason = reason;
+    publisher->lostReason =
+        code >= kFirstFailureReason
+            ? "the broker disconnected: " + WithoutFullStop(mosquitto_reason_string(code))
+        : code == MOSQ_ERR_SUCCESS ? "the broker closed the connection"
+                                   : LibraryErrorText(code, systemError);
 }
 
-// A confirmation of a record settles it; one of a retained message is only noted. One that
-// comes before its publish call returned waits in unclaimed for that call.
+// A confirmation of a record settles it; those of retained messages need nothing, but the
+// closing status's is waited for.
 void MosquittoPublisher::OnPublish(mosquitto*, void* self, int mid, int reasonCode,
                                    const mosquitto_property*) {
     auto* publisher = static_cast<MosquittoPublisher*>(self);
-    std::lock_guard guard(publisher->mutex);
     auto& inFlight = publisher->inFlight;
     const auto entry = std::find_if(inFlight.begin(), inFlight.end(), [mid](const InFlight& item) {
         return item.mid == mid && !item.settled;
@@ -929,19 +1023,12 @@ void MosquittoPublisher::OnPublish(mosquitto*, void* self, int mid, int reasonCo
         publisher->Settle(static_cast<std::size_t>(entry - inFlight.begin()), reasonCode);
     } else if (mid == publisher->statusMid) {
         publisher->statusConfirmed = true;
-        publisher->changed.notify_all();
-    } else if (publisher->retainedMids.erase(mid) == 0) {
-        publisher->unclaimed[mid] = reasonCode;
     }
 }
 
 void MosquittoPublisher::OnLog(mosquitto*, void* self, int level, const char* text) {
-    if (level != MOSQ_LOG_ERR || text == nullptr) {
-        return;
-    }
     auto* publisher = static_cast<MosquittoPublisher*>(self);
-    std::lock_guard guard(publisher->mutex);
-    if (publisher->attempting) {
+    if (level == MOSQ_LOG_ERR && text != nullptr && publisher->attempting) {
         publisher->attempt.errorLog.emplace_back(text);
     }
 }

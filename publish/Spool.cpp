@@ -365,9 +365,17 @@ SpoolAppendResult Spool::Append(std::string_view topic, std::string_view payload
     current.endId = nextId + 1;
     totalBytes += recordBytes;
     result.id = nextId++;
+    if (appendListener) {
+        appendListener(result.id, topic, payload);
+    }
     guard.unlock();
     recordsArrived.notify_all();
     return result;
+}
+
+void Spool::SetAppendListener(AppendListener listener) {
+    std::lock_guard guard(mutex);
+    appendListener = std::move(listener);
 }
 
 std::uint64_t Spool::DropOldestSegment() {

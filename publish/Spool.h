@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -100,6 +101,12 @@ public:
     bool WaitForRecordsAfter(std::uint64_t afterId, std::chrono::milliseconds timeout);
     // Makes the current or, when none waits, the next WaitForRecordsAfter return at once.
     void Wake();
+    // Called on the appending thread with each record appended (its id, topic and payload),
+    // with the spool's lock held: for a reader that takes records as they come. It must not
+    // block and must not call the spool. Empty: none.
+    using AppendListener =
+        std::function<void(std::uint64_t id, std::string_view topic, std::string_view payload)>;
+    void SetAppendListener(AppendListener listener);
 
     // Everything up to id is delivered. Segments holding nothing else are deleted; the position
     // is written to disk (a small file replaced as a whole) at most once a sync period, so a
@@ -149,6 +156,7 @@ private:
     mutable std::mutex mutex;
     std::condition_variable recordsArrived;
     bool wakeRequested = false;
+    AppendListener appendListener;
     bool closed = false;
     std::deque<Segment> segments;  // oldest first; the last is written to
     std::uint64_t totalBytes = 0;
