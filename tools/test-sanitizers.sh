@@ -54,7 +54,7 @@ run_suite() {
     (
         cd "$build_dir"
         ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1" \
-            TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:history_size=4:suppressions=$root/tools/sanitizers/tsan.supp" \
+            TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:history_size=7:suppressions=$root/tools/sanitizers/tsan.supp" \
             QT_QPA_PLATFORM=offscreen \
             ctest --output-on-failure --parallel "$(nproc)" --timeout 600
     ) >"$log" 2>&1 || status=$?
