@@ -101,13 +101,8 @@ bool MeasurementRunLink::RunOnWindowThread(const std::function<void()>& action) 
         return false;
     }
     // Posted to the window itself: should it die first, Qt drops the call unrun.
-    HandOff();
     QMetaObject::invokeMethod(
-        &window,
-        [link = shared_from_this(), call] {
-            TakeOver();
-            link->RunQueued(*call);
-        },
+        &window, HandedOffCall([link = shared_from_this(), call] { link->RunQueued(*call); }),
         Qt::QueuedConnection);
     callDone.wait(lock, [this, &call] { return call->done || detached; });
     return call->done;
@@ -130,15 +125,11 @@ void MeasurementRunLink::RunQueued(QueuedCall& call) {
 void MeasurementRunLink::SampleAccepted(const MeasurementSample&, std::size_t number) {
     samplesAccepted.store(number);
     if (!samplesPosted.exchange(true) && !IsDetached()) {
-        HandOff();
-        QMetaObject::invokeMethod(
-            &window,
-            [link = shared_from_this()] {
-                TakeOver();
-                link->samplesPosted.store(false);
-                link->SamplesTold();
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&window, HandedOffCall([link = shared_from_this()] {
+            link->samplesPosted.store(false);
+            link->SamplesTold();
+        }),
+                                  Qt::QueuedConnection);
     }
     std::unique_lock lock(mutex);
     callDone.wait(lock,

@@ -48,15 +48,11 @@ bool RunOnWindowThread(Call&& call) {
         call();
         return true;
     }
-    HandOff();
-    const bool ran = QMetaObject::invokeMethod(
-        application,
-        [&call] {
-            TakeOver();
-            call();
-            HandOff();
-        },
-        Qt::BlockingQueuedConnection);
+    const bool ran = QMetaObject::invokeMethod(application, HandedOffCall([&call] {
+                                                   call();
+                                                   HandOff();
+                                               }),
+                                               Qt::BlockingQueuedConnection);
     TakeOver();
     return ran;
 }

@@ -208,15 +208,11 @@ void CTemplateDialog::InvokeOnWindowThread(const std::function<void()>& action) 
         action();
         return;
     }
-    HandOff();
-    QMetaObject::invokeMethod(
-        this,
-        [&action] {
-            TakeOver();
-            action();
-            HandOff();
-        },
-        Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(this, HandedOffCall([&action] {
+                                  action();
+                                  HandOff();
+                              }),
+                              Qt::BlockingQueuedConnection);
     TakeOver();
 }
 

@@ -32,3 +32,28 @@ inline void TakeOver() {
 inline void HandOff() {}
 inline void TakeOver() {}
 #endif
+
+#include <utility>
+
+// The call to post, wrapped so the hand-off is marked after Qt has moved it, captures and all,
+// into the object that carries it: that move happens after invokeMethod was entered, and only a
+// mark made after it covers the captures the call reads on the other thread. The call itself
+// starts with TakeOver.
+template <typename Call>
+class HandedOffCall {
+public:
+    explicit HandedOffCall(Call toPost) : call(std::move(toPost)) {}
+    HandedOffCall(HandedOffCall&& other) noexcept : call(std::move(other.call)) { HandOff(); }
+    HandedOffCall(const HandedOffCall& other) : call(other.call) { HandOff(); }
+    HandedOffCall& operator=(const HandedOffCall&) = delete;
+    HandedOffCall& operator=(HandedOffCall&&) = delete;
+    ~HandedOffCall() = default;
+
+    decltype(auto) operator()() {
+        TakeOver();
+        return call();
+    }
+
+private:
+    Call call;
+};
