@@ -29,7 +29,7 @@ free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
 start_broker() {
     port="$(free_port)"
     printf 'listener %s 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\n' "$port" >"$work/mosquitto.conf"
-    mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
+    "$(command -v mosquitto || echo /usr/sbin/mosquitto)" -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
     broker_pid=$!
     for _ in $(seq 50); do
         mosquitto_pub -h 127.0.0.1 -p "$port" -t probe -m x 2>/dev/null && return 0
@@ -44,13 +44,17 @@ cpu_seconds() {
     awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$1/stat"
 }
 
-# CPU seconds of one 10 Hz run of `seconds`, with the further options given.
+# CPU seconds of one 10 Hz run of `seconds`, with the further options given: the kernel's
+# user and system time of the process to the microsecond (time(1) prints hundredths).
 run_cpu() {
     local out="$work/run-$RANDOM"
     mkdir -p "$out"
-    /usr/bin/time -f '%U %S' -o "$out/time" "$cli" measure --demo --quiet --interval 0 \
-        --duration "${seconds}s" -o "$out/samples.csv" "$@" >/dev/null 2>"$out/errors"
-    awk '{ print $1 + $2 }' "$out/time"
+    python3 -c '
+import os, subprocess, sys
+child = subprocess.Popen(sys.argv[2:], stdout=subprocess.DEVNULL, stderr=open(sys.argv[1], "w"))
+_, _, usage = os.wait4(child.pid, 0)
+print(f"{usage.ru_utime + usage.ru_stime:.4f}")' "$out/errors" \
+        "$cli" measure --demo --quiet --interval 0 --duration "${seconds}s" -o "$out/samples.csv" "$@"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
