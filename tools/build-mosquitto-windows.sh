@@ -42,30 +42,7 @@ stamp_text="mosquitto ${debian_version} x86_64-w64-mingw32-posix ${configure_opt
 say() { printf '[build-mosquitto-windows %s] %s\n' "$(date -u +%H:%M:%S)" "$*" >&2; }
 
 source "$root/tools/lib/packages.sh"
-
-fetch_source() {
-    local apt_dir="$work/apt"
-    mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/source"
-    local suite
-    suite="$(. /etc/os-release && echo "$VERSION_CODENAME")"
-    printf 'deb-src http://deb.debian.org/debian %s main\n' "$suite" >"$apt_dir/sources.list"
-    local apt_options=(
-        -o "Dir::Etc::SourceList=$apt_dir/sources.list" -o Dir::Etc::SourceParts=/nonexistent
-        -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache"
-        -o APT::Sandbox::User=root
-    )
-    say "fetching the source of mosquitto $debian_version from Debian's archive"
-    apt-get "${apt_options[@]}" -qq update </dev/null
-    if ! (cd "$work/source" &&
-        apt-get "${apt_options[@]}" -qq source --download-only "mosquitto=$debian_version" \
-            </dev/null >"$work/fetch.log" 2>&1); then
-        cat "$work/fetch.log" >&2
-        say "Debian's archive did not give the source of mosquitto $debian_version"
-        exit 1
-    fi
-    say "unpacking with Debian's patches"
-    (cd "$work/source" && dpkg-source -x --no-check mosquitto_*.dsc mosquitto >"$work/unpack.log" 2>&1)
-}
+source "$root/tools/lib/debian-source.sh"
 
 # Its CMake names a prebuilt pthreads-win32 under C:\pthreads for any Windows build; mingw-w64's
 # posix flavour brings winpthreads, which the compiler finds by itself.
@@ -120,7 +97,7 @@ main() {
     fi
     install_missing_packages "${packages[@]}" >&2
     rm -rf "$prefix" "$work"
-    fetch_source
+    fetch_debian_source mosquitto "$debian_version" "$work" mosquitto
     use_winpthreads
     build_library
     install_library

@@ -43,6 +43,7 @@ stamp_text="qt ${debian_version} x86_64-w64-mingw32-posix ${configure_options[*]
 say() { printf '[build-qt-windows %s] %s\n' "$(date -u +%H:%M:%S)" "$*" >&2; }
 
 source "$root/tools/lib/packages.sh"
+source "$root/tools/lib/debian-source.sh"
 
 check_host_qt() {
     local host_version
@@ -52,25 +53,6 @@ check_host_qt() {
             "moc, rcc and uic must match the target's version"
         exit 1
     fi
-}
-
-fetch_source() {
-    local apt_dir="$work/apt"
-    mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/source"
-    local suite
-    suite="$(. /etc/os-release && echo "$VERSION_CODENAME")"
-    printf 'deb-src http://deb.debian.org/debian %s main\n' "$suite" >"$apt_dir/sources.list"
-    local apt_options=(
-        -o "Dir::Etc::SourceList=$apt_dir/sources.list" -o Dir::Etc::SourceParts=/nonexistent
-        -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache"
-        -o APT::Sandbox::User=root
-    )
-    say "fetching the source of qt6-base $debian_version from Debian's archive"
-    apt-get "${apt_options[@]}" -qq update </dev/null
-    (cd "$work/source" &&
-        apt-get "${apt_options[@]}" -qq source --download-only "qt6-base=$debian_version" </dev/null)
-    say "unpacking with Debian's patches"
-    (cd "$work/source" && dpkg-source -x --no-check qt6-base_*.dsc qtbase >"$work/unpack.log" 2>&1)
 }
 
 configure_qt() {
@@ -126,7 +108,7 @@ build_and_install() {
     install_missing_packages "${packages[@]}"
     check_host_qt
     rm -rf "$prefix" "$work"
-    fetch_source
+    fetch_debian_source qt6-base "$debian_version" "$work" qtbase
     configure_qt
     build_qt
     say "installing"
