@@ -56,7 +56,8 @@ run_suite() {
         ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1" \
             TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:history_size=7:suppressions=$root/tools/sanitizers/tsan.supp" \
             QT_QPA_PLATFORM=offscreen \
-            ctest --output-on-failure --parallel "$(nproc)" --timeout 600
+            bash -c 'ctest --output-on-failure --parallel "$(nproc)" --timeout 600 ||
+                { source "$0"; rerun_if_only_unplug_hangs; }' "$root/tools/lib/unplug-hangs.sh"
     ) >"$log" 2>&1 || status=$?
     # The failing tests' output, then ctest's closing lines.
     if [ "$status" -ne 0 ]; then

@@ -10,4 +10,6 @@ build_dir="${QIRO7_BUILD_DIR:-$root/build}"
 QIRO7_BUILD_DIR="$build_dir" bash "$root/tools/setup.sh"
 
 cd "$build_dir"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)" --timeout 300
+source "$root/tools/lib/unplug-hangs.sh"
+export QT_QPA_PLATFORM=offscreen
+ctest --output-on-failure --parallel "$(nproc)" --timeout 300 || rerun_if_only_unplug_hangs
